@@ -1,0 +1,52 @@
+#include "app/Application.h"
+
+#include "app/MainWindow.h"
+#include "platform/SingleInstance.h"
+#include "platform/Win32.h"
+
+Application::Application() = default;
+
+Application::~Application() = default;
+
+void Application::initialise (const juce::String&)
+{
+    mainWindow = std::make_unique<MainWindow>();
+}
+
+void Application::shutdown()
+{
+    mainWindow = nullptr;
+    platform::SingleInstance::release();
+}
+
+const juce::String Application::getApplicationName()
+{
+    return "KRVUpdateProgram";
+}
+
+const juce::String Application::getApplicationVersion()
+{
+    return "0.0.0.1";
+}
+
+bool Application::moreThanOneInstanceAllowed()
+{
+    AllowSetForegroundWindow (ASFW_ANY);
+
+    // Claim the hand-over channel before JUCE's own lock decides, so a second start
+    // reaches anotherInstanceStarted here as it does on Windows.
+    platform::SingleInstance::claimOrHandOver (getApplicationName(),
+                                               getCommandLineParameters(),
+                                               [] (const juce::String& otherCommandLine)
+                                               {
+                                                   if (auto* app = juce::JUCEApplicationBase::getInstance())
+                                                       app->anotherInstanceStarted (otherCommandLine);
+                                               });
+    return false;
+}
+
+void Application::anotherInstanceStarted (const juce::String&)
+{
+    if (mainWindow != nullptr && mainWindow->isVisible())
+        mainWindow->toFront (true);
+}

@@ -1,0 +1,10 @@
+# Our own code builds without warnings; JUCE's sources keep their own flags.
+function(krv_strict_warnings target)
+    if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+        target_compile_options(${target} PRIVATE -Wall -Wextra -Wno-unused-parameter)
+        if(KRV_WARNINGS_AS_ERRORS)
+            target_compile_options(${target} PRIVATE -Werror)
+        endif()
+    endif()
+endfunction()
+option(KRV_WARNINGS_AS_ERRORS "Treat warnings in our own code as errors" OFF)

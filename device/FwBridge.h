@@ -1,0 +1,57 @@
+/* The C interface of the device library (fwbridge.dll on Windows, libfwbridge.so
+   elsewhere). Integers are 32-bit. A library delivers its window messages by calling
+   the host's PostMessageA (window, message, hidNumber, 0), from any thread. */
+#ifndef KRV_FWBRIDGE_H
+#define KRV_FWBRIDGE_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(_WIN32)
+ #define FWBRIDGE_CALL __stdcall
+ #define FWBRIDGE_EXPORT __declspec(dllexport)
+#else
+ #define FWBRIDGE_CALL
+ #define FWBRIDGE_EXPORT __attribute__((visibility("default")))
+#endif
+
+enum
+{
+    HID_MSG_REMOVED = 0x0401, /* WM_USER + 1 */
+    HID_MSG_ARRIVED = 0x0402, /* WM_USER + 2 */
+    HID_MSG_INPUT = 0x0403,   /* WM_USER + 3 */
+
+    HID_MAX_DEVICES = 128,
+    HID_INPUT_CAPACITY = 256,
+    HID_TYPE_KRV7000 = 7
+};
+
+typedef int (FWBRIDGE_CALL *HID_Initialize_t) (void* instance);
+typedef int (FWBRIDGE_CALL *HID_SetCallback_t) (void* window, unsigned inputMessage, unsigned arrivalMessage, unsigned removalMessage);
+typedef int (FWBRIDGE_CALL *HID_Start_t) (void);
+typedef int (FWBRIDGE_CALL *HID_Stop_t) (void);
+typedef int (FWBRIDGE_CALL *HID_Finalize_t) (void);
+typedef int (FWBRIDGE_CALL *HID_EnumHIDno_t) (int* numbers /* 128 */);
+typedef int (FWBRIDGE_CALL *HID_GetDeviceType_t) (int hidNumber);
+typedef int (FWBRIDGE_CALL *HID_GetFirmwareVersion_t) (int typeCode, int* version /* 2 */, int count);
+typedef int (FWBRIDGE_CALL *HID_Input_t) (int hidNumber, unsigned char* buffer /* 256 */, int* length);
+typedef int (FWBRIDGE_CALL *HID_Write_t) (int hidNumber, const unsigned char* data, int length);
+
+/* Declarations for the libraries that implement the interface. */
+FWBRIDGE_EXPORT int FWBRIDGE_CALL HID_Initialize (void* instance);
+FWBRIDGE_EXPORT int FWBRIDGE_CALL HID_SetCallback (void* window, unsigned inputMessage, unsigned arrivalMessage, unsigned removalMessage);
+FWBRIDGE_EXPORT int FWBRIDGE_CALL HID_Start (void);
+FWBRIDGE_EXPORT int FWBRIDGE_CALL HID_Stop (void);
+FWBRIDGE_EXPORT int FWBRIDGE_CALL HID_Finalize (void);
+FWBRIDGE_EXPORT int FWBRIDGE_CALL HID_EnumHIDno (int* numbers);
+FWBRIDGE_EXPORT int FWBRIDGE_CALL HID_GetDeviceType (int hidNumber);
+FWBRIDGE_EXPORT int FWBRIDGE_CALL HID_GetFirmwareVersion (int typeCode, int* version, int count);
+FWBRIDGE_EXPORT int FWBRIDGE_CALL HID_Input (int hidNumber, unsigned char* buffer, int* length);
+FWBRIDGE_EXPORT int FWBRIDGE_CALL HID_Write (int hidNumber, const unsigned char* data, int length);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

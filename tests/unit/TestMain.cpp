@@ -1,0 +1,11 @@
+#include <gtest/gtest.h>
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+// One JUCE message loop for the whole run; the test thread is the message thread.
+int main (int argc, char** argv)
+{
+    ::testing::InitGoogleTest (&argc, argv);
+    juce::ScopedJuceInitialiser_GUI juce;
+    return RUN_ALL_TESTS();
+}

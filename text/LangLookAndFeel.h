@@ -1,0 +1,17 @@
+#pragma once
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+// Draws the language list so that every language's name is legible: the fallback font
+// is that language's font while its item is drawn.
+class LangLookAndFeel : public juce::LookAndFeel_V2
+{
+public:
+    LangLookAndFeel() = default;
+    ~LangLookAndFeel() override = default;
+
+    void drawPopupMenuItem (juce::Graphics&, const juce::Rectangle<int>& area,
+                            bool isSeparator, bool isActive, bool isHighlighted, bool isTicked, bool hasSubMenu,
+                            const juce::String& text, const juce::String& shortcutKeyText,
+                            const juce::Drawable* icon, const juce::Colour* textColour) override;
+};

@@ -1,0 +1,270 @@
+#include "ui/MainComponent.h"
+
+#include "device/HidCtrl.h"
+#include "style/ImageLoader.h"
+#include "style/ProgressLookAndFeel.h"
+#include "style/ZizarButton.h"
+#include "text/LangLookAndFeel.h"
+#include "text/TxtLoader.h"
+
+#include <cstring>
+
+namespace
+{
+const juce::Colour buttonFace (234, 234, 234);
+}
+
+MainComponent::MainComponent()
+    : juce::Thread ("MainComponent")
+{
+    TxtLoader::getInstance();
+    ImageLoader::createInstance();
+
+    langLookAndFeel = new LangLookAndFeel();
+
+    languageBox = new juce::ComboBox ("langs");
+    addAndMakeVisible (languageBox);
+    languageBox->setLookAndFeel (langLookAndFeel);
+    languageBox->addListener (this);
+    languageBox->setWantsKeyboardFocus (false);
+
+    auto* texts = TxtLoader::getInstance();
+    for (int i = 0; i < TxtLoader::languageCount; ++i)
+        if (texts->isLanguageAvailable (i))
+            languageBox->addItem (texts->getLanguageName (i), i + 1);
+
+    languageBox->setSelectedId (texts->getCurrentLanguage() + 1, juce::dontSendNotification);
+
+    progressLookAndFeel = new ProgressLookAndFeel();
+    progressBar = new juce::ProgressBar (progressValue);
+    addAndMakeVisible (progressBar);
+    progressBar->setLookAndFeel (progressLookAndFeel);
+    progressBar->setColour (juce::ProgressBar::foregroundColourId, juce::Colour (61, 61, 61));
+    progressBar->setColour (juce::ProgressBar::backgroundColourId, juce::Colour (8, 8, 8));
+
+    auto setUpButton = [this] (ZizarButton* button)
+    {
+        addAndMakeVisible (button);
+        button->addListener (this);
+        const int bold = juce::Font::bold;
+        button->setFontStyle (bold);
+        button->setColour (juce::TextButton::buttonColourId, buttonFace);
+        button->setColour (juce::TextButton::buttonOnColourId, buttonFace);
+    };
+
+    okButton = new ZizarButton ("OK");
+    setUpButton (okButton);
+    cancelButton = new ZizarButton ("Cancel");
+    setUpButton (cancelButton);
+
+    int version = -1;
+    const int payloadSize = loadUpdateFile ("KRV-7000_UP.upd", "KRV-7000 ", &version);
+    if (version > 0 && payloadSize > 0)
+    {
+        updateFileValid = 1;
+        newFirmwareVersion = version;
+        updatePayloadSize = payloadSize;
+    }
+    else
+    {
+        updateFileValid = 0;
+        newFirmwareVersion = -1;
+        updatePayloadSize = 0;
+    }
+
+    std::memset (answerBuffer, 0, sizeof (answerBuffer));
+    lastPercent = 0.0;
+
+    addListener (&stopWaker);
+
+    hidCtrl = new HidCtrl();
+    hidCtrl->open (this, updateFileValid);
+
+    setSize (420, 170);
+}
+
+MainComponent::~MainComponent()
+{
+    // A system quit during an update arrives here with the worker still running: it must
+    // have ended before anything it uses goes away.
+    stopWorker();
+    progressRelay.stopTimer();
+
+    delete languageBox;
+    languageBox = nullptr;
+    delete progressBar;
+    progressBar = nullptr;
+    delete okButton;
+    okButton = nullptr;
+    delete cancelButton;
+    cancelButton = nullptr;
+    delete langLookAndFeel;
+    langLookAndFeel = nullptr;
+    delete progressLookAndFeel;
+    progressLookAndFeel = nullptr;
+
+    hidCtrl->close();
+    delete hidCtrl;
+    hidCtrl = nullptr;
+
+    ImageLoader::deleteInstance();
+    TxtLoader::deleteInstance();
+
+    removeListener (&stopWaker);
+}
+
+void MainComponent::stopWorker()
+{
+    signalThreadShouldExit();
+    {
+        const juce::ScopedLock sl (answerLock);
+        std::memset (answerBuffer, 0, sizeof (answerBuffer));
+    }
+    answerEvent.signal();
+    stopThread (-1);
+}
+
+void MainComponent::setScreenState (int newState)
+{
+    if ((screenState != SelectLanguage && updateFileValid == 0)
+        || screenState == UpdateComplete || screenState == UpdateFailed)
+        return;
+
+    screenState = newState;
+
+    if (screenState == Updating)
+        progressRelay.startTimer (15);
+    else
+        progressRelay.stopTimer();
+
+    progressValue = sharedProgress.load();
+    composeScreen();
+}
+
+void MainComponent::handleAsyncUpdate()
+{
+    if (screenState > SelectLanguage)
+    {
+        const juce::ScopedLock sl (stateLock);
+        setScreenState (requestedState);
+        requestedState = -1;
+    }
+}
+
+void MainComponent::comboBoxChanged (juce::ComboBox* box)
+{
+    if (box != languageBox)
+        return;
+
+    const int language = languageBox->getSelectedId() - 1;
+    auto* texts = TxtLoader::getInstance();
+
+    // An empty selection (id 0) is no language.
+    if (language >= 0 && language != texts->getCurrentLanguage())
+        texts->selectLanguage (language);
+
+    composeScreen();
+}
+
+void MainComponent::buttonClicked (juce::Button* button)
+{
+    if (button == okButton && screenState == SelectLanguage)
+    {
+        if (hidCtrl->state.load() != HidCtrl::Disconnected)
+        {
+            currentFirmwareVersion = hidCtrl->firmwareVersion;
+            setScreenState (ReadyToUpdate);
+        }
+        else
+        {
+            currentFirmwareVersion = -1;
+            setScreenState (DeviceNotFound);
+        }
+    }
+    else if (button == okButton && screenState == ReadyToUpdate && updateFileValid != 0)
+    {
+        answerEvent.reset();
+        startThread();
+    }
+    else if (button == okButton || button == cancelButton)
+    {
+        stopAndQuit();
+    }
+}
+
+void MainComponent::stopAndQuit()
+{
+    {
+        const juce::ScopedLock sl (answerLock);
+        std::memset (answerBuffer, 0, sizeof (answerBuffer));
+    }
+    answerEvent.signal();
+    stopThread (-1);
+
+    if (quitRequested)
+        quitRequested();
+    else if (auto* app = juce::JUCEApplicationBase::getInstance())
+        app->systemRequestedQuit();
+}
+
+void MainComponent::deviceDetached()
+{
+    currentFirmwareVersion = -1;
+
+    if (screenState == Updating)
+    {
+        {
+            const juce::ScopedLock sl (answerLock);
+            std::memset (answerBuffer, 0, sizeof (answerBuffer));
+        }
+        answerEvent.signal();
+        return;
+    }
+
+    const juce::ScopedLock sl (stateLock);
+    requestedState = DeviceNotFound;
+    triggerAsyncUpdate();
+}
+
+void MainComponent::deviceAttached()
+{
+    currentFirmwareVersion = hidCtrl->firmwareVersion;
+
+    if (screenState == Updating)
+    {
+        {
+            const juce::ScopedLock sl (answerLock);
+            std::memset (answerBuffer, 0, sizeof (answerBuffer));
+        }
+        answerEvent.signal();
+        return;
+    }
+
+    const juce::ScopedLock sl (stateLock);
+    requestedState = ReadyToUpdate;
+    triggerAsyncUpdate();
+}
+
+void MainComponent::inputReceived()
+{
+    const int length = juce::jlimit (0, (int) sizeof (answerBuffer), hidCtrl->inputLength);
+
+    if (length > 0)
+    {
+        const juce::ScopedLock sl (answerLock);
+        std::memcpy (answerBuffer, hidCtrl->inputBuffer, (size_t) length);
+    }
+
+    if (screenState == Updating)
+        answerEvent.signal();
+}
+
+void MainComponent::ProgressRelay::timerCallback()
+{
+    owner.progressValue = owner.sharedProgress.load();
+}
+
+void MainComponent::StopWaker::exitSignalSent()
+{
+    owner.answerEvent.signal();
+}
