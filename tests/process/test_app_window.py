@@ -68,3 +68,15 @@ def xhelper_path():
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class SystemQuitTest(unittest.TestCase):
+    def test_termination_request_ends_the_program_through_its_own_quit(self):
+        app = Updater()
+        try:
+            app.start()
+            app.process.send_signal(15)
+            self.assertEqual(app.process.wait(10), 0)
+            self.assertEqual(windows_named("Updater Program"), [])
+        finally:
+            app.stop()
