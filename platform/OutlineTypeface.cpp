@@ -43,6 +43,11 @@ struct Library
     std::recursive_mutex lock;
 };
 
+bool isControlCharacter (juce::juce_wchar c)
+{
+    return c < 0x20 || c == 0x7F;
+}
+
 struct PathBuilder
 {
     juce::Path path;
@@ -166,7 +171,16 @@ bool OutlineTypeface::loadGlyphIfPossible (juce::juce_wchar character)
     // Glyph 0 is the face's missing-glyph box: leave the character to the fallback font.
     const auto glyphIndex = FT_Get_Char_Index (ft, (FT_ULong) character);
     if (glyphIndex == 0)
-        return false;
+    {
+        // A line end still takes a place in a layout, as wide as that box and blank, as in
+        // JUCE's own faces: the glyph after the last line end marks where the text ends.
+        if (! isControlCharacter (character)
+            || FT_Load_Glyph (ft, 0, FT_LOAD_NO_SCALE | FT_LOAD_NO_BITMAP | FT_LOAD_IGNORE_TRANSFORM | FT_LOAD_NO_HINTING) != 0)
+            return false;
+
+        addGlyph (character, {}, (float) ft->glyph->metrics.horiAdvance / (float) (ft->ascender - ft->descender));
+        return true;
+    }
 
     if (FT_Load_Glyph (ft, glyphIndex, FT_LOAD_NO_SCALE | FT_LOAD_NO_BITMAP | FT_LOAD_IGNORE_TRANSFORM | FT_LOAD_NO_HINTING) != 0
         || ft->glyph->format != FT_GLYPH_FORMAT_OUTLINE)

@@ -219,3 +219,21 @@ TEST (FontResolverMatch, FindsAFileAndFaceForACollection)
     EXPECT_EQ (OutlineTypeface::create (juce::File (match.file), 999, "x", "Regular"), nullptr);
     EXPECT_EQ (OutlineTypeface::create (juce::File ("/nonexistent/font.ttf"), 0, "x", "Regular"), nullptr);
 }
+
+TEST_F (FontTest, LineEndsKeepTheirPlaceInALayout)
+{
+    // A screen places its next block at the bottom of the last glyph, which is the line
+    // end of a text ending in "\n\n": one empty line below the text.
+    for (int language = 0; language < TxtLoader::languageCount; ++language)
+    {
+        loader->selectLanguage (language);
+        juce::GlyphArrangement layout;
+        layout.addFittedText (juce::Font (loader->getFontName (language), 13.0f, juce::Font::bold),
+                              loader->getText (8) + "\n\n", 20.0f, 20.0f, 380.0f, 150.0f,
+                              juce::Justification::topLeft, 11, 0.7f);
+        ASSERT_GT (layout.getNumGlyphs(), 2);
+        const auto lastGlyph = layout.getBoundingBox (layout.getNumGlyphs() - 1, 1, true);
+        EXPECT_NEAR (lastGlyph.getBottom(), 20.0f + 2 * 13.0f, 0.5f) << language;
+        EXPECT_GT (lastGlyph.getWidth(), 0.0f) << language;
+    }
+}
