@@ -29,7 +29,8 @@ namespace DeviceLibrary
     its functions is missing (one line on the debug output names what). */
 const FwBridgeApi* get();
 
-/** Tests hand in a scripted library instead; null returns to the real one. */
+/** Tests hand in a scripted library instead (one with a function missing counts as a
+    library that lacks it); null returns to the real one. */
 void useForTesting (const FwBridgeApi* api);
 
 /** The file name looked for. */
