@@ -5,6 +5,7 @@ Exit 0 passed, 1 failed, 77 skipped (a part it needs is still a placeholder)."""
 import argparse
 import os
 import shutil
+import subprocess
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -173,18 +174,20 @@ def main():
             return 1
 
     folder = h.work_folder(args.scenario)
-    display = h.VirtualDisplay()
+    display = None
     try:
+        display = h.VirtualDisplay()
         SCENARIOS[args.scenario](args, display.display, folder)
     except Skip as reason:
         print(f"SKIPPED: {reason}")
         shutil.rmtree(folder, ignore_errors=True)
         return h.SKIP
-    except h.Failure as failure:
+    except (h.Failure, OSError, subprocess.CalledProcessError) as failure:
         print(f"FAILED: {failure}\nScreenshots, logs and the updater's debug output are in {folder}")
         return 1
     finally:
-        display.close()
+        if display is not None:
+            display.close()
 
     shutil.rmtree(folder, ignore_errors=True)
     print(f"passed: {args.scenario}")

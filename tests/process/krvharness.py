@@ -155,7 +155,7 @@ class Updater:
             if self.proc.poll() is not None:
                 raise Failure(f"the updater ended at start with code {self.proc.returncode} (another one running?):\n"
                               f"{self.stderr()}")
-            found = subprocess.run(["xdotool", "search", "--name", WINDOW_TITLE], env=self.env,
+            found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", WINDOW_TITLE], env=self.env,
                                    capture_output=True, text=True).stdout.split()
             if found:
                 self.window = found[-1]
@@ -170,9 +170,13 @@ class Updater:
     def screenshot(self, name=None):
         self.shots += 1
         path = os.path.join(self.folder, name or f"shot-{self.shots:02d}.png")
-        subprocess.run(["import", "-window", self.window, path], env=self.env, check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        return path
+        for attempt in range(5):
+            taken = subprocess.run(["import", "-window", self.window, path], env=self.env,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+            if taken.returncode == 0:
+                return path
+            time.sleep(0.2)
+        raise Failure(f"no screenshot of the window: {taken.stderr.strip()}")
 
     def read(self, name=None):
         shot = self.screenshot(name)
