@@ -2,8 +2,6 @@
 
 #include "platform/Win32.h"
 
-#include <juce_core/juce_core.h>
-
 #include <mutex>
 
 #if ! defined(_WIN32)
@@ -27,27 +25,28 @@ bool loadAttempted = false;
 FwBridgeApi loadedApi;
 bool loadedOk = false;
 
-void trace (const juce::String& line)
+void* openOne (const juce::String& pathOrName, juce::String& error)
 {
-    OutputDebugStringA ((line + "\n").toRawUTF8());
+#if defined(_WIN32)
+    if (auto* handle = LoadLibraryA (pathOrName.toRawUTF8()))
+        return handle;
+    error = "cannot load " + pathOrName;
+    return nullptr;
+#else
+    if (auto* handle = dlopen (pathOrName.toRawUTF8(), RTLD_NOW | RTLD_LOCAL))
+        return handle;
+    const char* why = dlerror();
+    error = why != nullptr ? juce::String (why) : "cannot load " + pathOrName;
+    return nullptr;
+#endif
 }
 
-void* openLibrary()
+void closeOne (void* library)
 {
-    const auto besideExecutable = juce::File::getSpecialLocation (juce::File::currentExecutableFile)
-                                      .getSiblingFile (fileName());
 #if defined(_WIN32)
-    if (auto* handle = LoadLibraryA (besideExecutable.getFullPathName().toRawUTF8()))
-        return handle;
-    return LoadLibraryA (fileName());
+    FreeLibrary (static_cast<HMODULE> (library));
 #else
-    if (besideExecutable.existsAsFile())
-    {
-        if (auto* handle = dlopen (besideExecutable.getFullPathName().toRawUTF8(), RTLD_NOW | RTLD_LOCAL))
-            return handle;
-        trace ("device library: cannot load " + besideExecutable.getFullPathName() + ": " + juce::String (dlerror()));
-    }
-    return dlopen (fileName(), RTLD_NOW | RTLD_LOCAL);
+    dlclose (library);
 #endif
 }
 
@@ -61,43 +60,11 @@ void* findFunction (void* library, const char* name)
 }
 
 template <typename Fn>
-bool resolve (void* library, const char* name, Fn& function, juce::StringArray& missing)
+void resolve (void* library, const char* name, Fn& function, juce::StringArray& missing)
 {
     function = reinterpret_cast<Fn> (findFunction (library, name));
     if (function == nullptr)
         missing.add (name);
-    return function != nullptr;
-}
-
-void load()
-{
-    auto* library = openLibrary();
-    if (library == nullptr)
-    {
-        trace (juce::String ("device library: ") + fileName() + " not found beside the executable or on the library path");
-        return;
-    }
-
-    juce::StringArray missing;
-    resolve (library, "HID_Initialize", loadedApi.initialize, missing);
-    resolve (library, "HID_SetCallback", loadedApi.setCallback, missing);
-    resolve (library, "HID_Start", loadedApi.start, missing);
-    resolve (library, "HID_Stop", loadedApi.stop, missing);
-    resolve (library, "HID_Finalize", loadedApi.finalize, missing);
-    resolve (library, "HID_EnumHIDno", loadedApi.enumHidNumbers, missing);
-    resolve (library, "HID_GetDeviceType", loadedApi.getDeviceType, missing);
-    resolve (library, "HID_GetFirmwareVersion", loadedApi.getFirmwareVersion, missing);
-    resolve (library, "HID_Input", loadedApi.input, missing);
-    resolve (library, "HID_Write", loadedApi.write, missing);
-
-    if (! missing.isEmpty())
-    {
-        trace (juce::String ("device library: ") + fileName() + " lacks " + missing.joinIntoString (", "));
-        return;
-    }
-
-    // The library stays loaded for the life of the process.
-    loadedOk = true;
 }
 } // namespace
 
@@ -110,17 +77,80 @@ const char* fileName()
 #endif
 }
 
+bool load (const juce::StringArray& candidates, FwBridgeApi& api, juce::String& problem)
+{
+    api = {};
+    void* library = nullptr;
+    juce::StringArray failures;
+
+    for (const auto& candidate : candidates)
+    {
+        const bool isPath = candidate.containsChar ('/') || candidate.containsChar ('\\');
+        if (isPath && ! juce::File (candidate).existsAsFile())
+        {
+            failures.add ("no " + candidate);
+            continue;
+        }
+
+        juce::String error;
+        library = openOne (candidate, error);
+        if (library != nullptr)
+            break;
+        failures.add (error);
+    }
+
+    if (library == nullptr)
+    {
+        problem = juce::String ("device library: ") + fileName() + " not loaded: " + failures.joinIntoString ("; ");
+        return false;
+    }
+
+    juce::StringArray missing;
+    resolve (library, "HID_Initialize", api.initialize, missing);
+    resolve (library, "HID_SetCallback", api.setCallback, missing);
+    resolve (library, "HID_Start", api.start, missing);
+    resolve (library, "HID_Stop", api.stop, missing);
+    resolve (library, "HID_Finalize", api.finalize, missing);
+    resolve (library, "HID_EnumHIDno", api.enumHidNumbers, missing);
+    resolve (library, "HID_GetDeviceType", api.getDeviceType, missing);
+    resolve (library, "HID_GetFirmwareVersion", api.getFirmwareVersion, missing);
+    resolve (library, "HID_Input", api.input, missing);
+    resolve (library, "HID_Write", api.write, missing);
+
+    if (! missing.isEmpty())
+    {
+        problem = juce::String ("device library: ") + fileName() + " lacks " + missing.joinIntoString (", ");
+        api = {};
+        closeOne (library);
+        return false;
+    }
+
+    // A loaded library stays loaded for the life of the process.
+    return true;
+}
+
+juce::StringArray defaultCandidates()
+{
+    const auto besideExecutable = juce::File::getSpecialLocation (juce::File::currentExecutableFile)
+                                      .getSiblingFile (fileName());
+    return { besideExecutable.getFullPathName(), juce::String (fileName()) };
+}
+
 const FwBridgeApi* get()
 {
     std::lock_guard<std::mutex> guard (loadLock);
 
+    // A scripted library without all ten functions stands for one that lacks some.
     if (testApi != nullptr)
-        return testApi;
+        return testApi->isComplete() ? testApi : nullptr;
 
     if (! loadAttempted)
     {
         loadAttempted = true;
-        load();
+        juce::String problem;
+        loadedOk = load (defaultCandidates(), loadedApi, problem);
+        if (! loadedOk)
+            OutputDebugStringA ((problem + "\n").toRawUTF8());
     }
 
     return loadedOk ? &loadedApi : nullptr;

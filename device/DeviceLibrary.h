@@ -2,6 +2,8 @@
 
 #include "device/FwBridge.h"
 
+#include <juce_core/juce_core.h>
+
 // The ten functions of the device library, resolved by name at start.
 struct FwBridgeApi
 {
@@ -27,9 +29,19 @@ namespace DeviceLibrary
     its functions is missing (one line on the debug output names what). */
 const FwBridgeApi* get();
 
-/** Tests hand in a scripted library instead; null returns to the real one. */
+/** Tests hand in a scripted library instead (one with a function missing counts as a
+    library that lacks it); null returns to the real one. */
 void useForTesting (const FwBridgeApi* api);
 
 /** The file name looked for. */
 const char* fileName();
+
+/** Where get() looks: the executable's folder, then the bare name for the system's
+    library path. */
+juce::StringArray defaultCandidates();
+
+/** Loads the first candidate that opens (a path that is not there is passed over) and
+    resolves the ten functions into api. On failure api is left empty and problem holds
+    the one debug line that names what was missing. */
+bool load (const juce::StringArray& candidates, FwBridgeApi& api, juce::String& problem);
 } // namespace DeviceLibrary

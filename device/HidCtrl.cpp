@@ -95,12 +95,23 @@ bool HidCtrl::writeRaw (const std::uint8_t* data, int length)
 
 void HidCtrl::deviceDetached()
 {
-    const int before = state.load();
+    int expected = Connected;
+    if (state.load() == Connected)
+    {
+        const int next = isConnected() ? Connected : Disconnected;
 
-    if (before == Written)
+        // The worker may write meanwhile; Written then wins and the removal is final.
+        if (! state.compare_exchange_strong (expected, next))
+        {
+            if (util != nullptr)
+                util->release();
+            state.store (Disconnected);
+        }
+    }
+    else
+    {
         state.store (Disconnected);
-    else if (before == Connected)
-        state.store (isConnected() ? Connected : Disconnected);
+    }
 
     if (state.load() == Connected)
     {

@@ -107,7 +107,8 @@ bool HidUtil::lookup()
 
     for (int i = 0; i < listed; ++i)
     {
-        if (api->getDeviceType (numbers[i]) == acceptedType())
+        // -1 means "no device" here; a library that lists it has nothing to offer.
+        if (numbers[i] >= 0 && api->getDeviceType (numbers[i]) == acceptedType())
         {
             hidNumber.store (numbers[i]);
             return true;

@@ -7,7 +7,7 @@ packages=(
     juce-modules-source
     libgtest-dev libgmock-dev libbenchmark-dev
     libhidapi-dev libudev-dev libfontconfig-dev libfreetype-dev libx11-dev
-    xvfb xdotool x11-utils imagemagick
+    xvfb xdotool x11-utils imagemagick tesseract-ocr tesseract-ocr-eng util-linux
     fonts-noto-cjk fonts-liberation2 fonts-dejavu-core
     locales
     clang-14 libclang-rt-14-dev

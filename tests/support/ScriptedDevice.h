@@ -12,6 +12,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <vector>
 
 class ScriptedDevice
@@ -76,6 +77,16 @@ public:
         post (HID_MSG_INPUT, hidNumber);
     }
 
+    /** Like sendInput, but HID_Input claims exactly reportedLength (negative too). */
+    void sendInputClaiming (int hidNumber, const Report& report, int reportedLength)
+    {
+        {
+            std::lock_guard<std::mutex> g (lock);
+            pending.push_back ({ report, reportedLength });
+        }
+        post (HID_MSG_INPUT, hidNumber);
+    }
+
     void onWrite (WriteHandler handler)
     {
         std::lock_guard<std::mutex> g (lock);
@@ -118,6 +129,26 @@ public:
         return window;
     }
 
+    /** The message numbers of the last HID_SetCallback: input, arrival, removal. */
+    std::vector<unsigned> callbackMessages() const
+    {
+        std::lock_guard<std::mutex> g (lock);
+        return messages;
+    }
+
+    /** Every library function called, by name, in order (HID_Input and HID_Write too). */
+    std::vector<std::string> calls() const
+    {
+        std::lock_guard<std::mutex> g (lock);
+        return called;
+    }
+
+    void clearCalls()
+    {
+        std::lock_guard<std::mutex> g (lock);
+        called.clear();
+    }
+
     void post (UINT message, int hidNumber)
     {
         HWND target;
@@ -130,29 +161,44 @@ public:
     }
 
     FwBridgeApi api {
-        [] (void*) { return 1; },
-        [] (void* w, unsigned, unsigned, unsigned)
+        [] (void*)
         {
             std::lock_guard<std::mutex> g (instance()->lock);
+            instance()->called.push_back ("HID_Initialize");
+            return 1;
+        },
+        [] (void* w, unsigned input, unsigned arrival, unsigned removal)
+        {
+            std::lock_guard<std::mutex> g (instance()->lock);
+            instance()->called.push_back (w != nullptr ? "HID_SetCallback" : "HID_SetCallback(null)");
             instance()->window = w;
+            instance()->messages = { input, arrival, removal };
             return 1;
         },
         []
         {
             std::lock_guard<std::mutex> g (instance()->lock);
+            instance()->called.push_back ("HID_Start");
             instance()->started = true;
             return 1;
         },
         []
         {
             std::lock_guard<std::mutex> g (instance()->lock);
+            instance()->called.push_back ("HID_Stop");
             instance()->started = false;
             return 1;
         },
-        [] { return 1; },
+        []
+        {
+            std::lock_guard<std::mutex> g (instance()->lock);
+            instance()->called.push_back ("HID_Finalize");
+            return 1;
+        },
         [] (int* numbers)
         {
             std::lock_guard<std::mutex> g (instance()->lock);
+            instance()->called.push_back ("HID_EnumHIDno");
             int n = 0;
             for (auto& d : instance()->devices)
                 if (n < HID_MAX_DEVICES)
@@ -162,6 +208,7 @@ public:
         [] (int hidNumber)
         {
             std::lock_guard<std::mutex> g (instance()->lock);
+            instance()->called.push_back ("HID_GetDeviceType");
             for (auto& d : instance()->devices)
                 if (d.hidNumber == hidNumber)
                 {
@@ -173,6 +220,7 @@ public:
         [] (int type, int* version, int)
         {
             std::lock_guard<std::mutex> g (instance()->lock);
+            instance()->called.push_back ("HID_GetFirmwareVersion");
             instance()->lastVersionType = type;
             for (auto& d : instance()->devices)
                 if (d.type == type)
@@ -185,6 +233,7 @@ public:
         [] (int, unsigned char* buffer, int* length)
         {
             std::lock_guard<std::mutex> g (instance()->lock);
+            instance()->called.push_back ("HID_Input");
             auto& queue = instance()->pending;
             if (queue.empty())
             {
@@ -205,6 +254,7 @@ public:
             Report report (data, data + length);
             {
                 std::lock_guard<std::mutex> g (instance()->lock);
+                instance()->called.push_back ("HID_Write");
                 instance()->written.push_back (report);
                 handler = instance()->writeHandler;
             }
@@ -234,4 +284,6 @@ private:
     WriteHandler writeHandler;
     HWND window = nullptr;
     bool started = false;
+    std::vector<unsigned> messages;
+    std::vector<std::string> called;
 };

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "DeviceBridge.h"
+
+namespace fwbridge
+{
+// The controllers as hidapi's hidraw backend sees them.
+class HidapiBackend final : public HidBackend
+{
+public:
+    std::vector<HidDeviceInfo> enumerate() override;
+    std::unique_ptr<HidPort> open (const std::string& path) override;
+};
+} // namespace fwbridge

@@ -1,0 +1,41 @@
+"""Writes KRV-7000 update files for the demo and the process tests: a 36-byte header with the version
+as three digits at offset 20, then twelve records (36-byte header, data, CRC-16/XMODEM
+low byte first)."""
+import struct
+
+
+def crc16_xmodem(data):
+    crc = 0
+    for byte in data:
+        crc ^= byte << 8
+        for _ in range(8):
+            crc = ((crc << 1) ^ 0x1021) if crc & 0x8000 else (crc << 1)
+            crc &= 0xFFFF
+    return crc
+
+
+def sample_records():
+    """Twelve records of different sizes; two of them are not transferred."""
+    records = []
+    for i in range(12):
+        length = [100, 62, 63, 0, 50, 130, 7, 200, 1, 64, 124, 33][i]
+        data = bytes((j * 7 + i * 31) & 0xFF for j in range(length))
+        records.append((data, i not in (4, 8)))
+    return records
+
+
+def build_update_file(version, records, model=b"KRV-7000 "):
+    assert len(records) == 12 and 0 <= version <= 999
+    out = bytearray(b" " * 36)
+    out[20:23] = b"%03d" % version
+    for data, transfer in records:
+        header = bytearray(b" " * 36)
+        header[0:8] = model[:8]
+        header[15] = ord("Y") if transfer else ord("N")
+        header[20:24] = b"0000"
+        header[32:36] = struct.pack("<I", len(data))
+        out += header + data + struct.pack("<H", crc16_xmodem(data))
+    return bytes(out)
+
+
+assert crc16_xmodem(b"123456789") == 0x31C3

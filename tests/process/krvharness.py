@@ -1,0 +1,255 @@
+"""Runs the updater as a user would: in a folder of its own (executable, device library,
+update file), on a private virtual X server, clicked with xdotool and read back from
+screenshots (ImageMagick) with OCR (tesseract)."""
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import time
+
+WINDOW_TITLE = "Updater Program"
+RIGHT_BUTTON = (350, 140)  # centre of (300, 130, 100, 20) on the 420 x 170 window
+LEFT_BUTTON = (240, 140)   # centre of (190, 130, 100, 20)
+SKIP = 77                  # ctest's SKIP_RETURN_CODE for these tests
+
+
+class Failure(Exception):
+    pass
+
+
+class VirtualDisplay:
+    """A private Xvfb: it picks a free display number itself (-displayfd), so parallel
+    tests never share one."""
+
+    def __init__(self):
+        read_end, write_end = os.pipe()
+        self.proc = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+                                      "-nolisten", "tcp"], pass_fds=(write_end,),
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        number = b""
+        with os.fdopen(read_end, "rb") as pipe:
+            while not number.endswith(b"\n"):
+                chunk = pipe.read(1)
+                if not chunk:
+                    raise Failure("Xvfb did not start")
+                number += chunk
+        self.display = ":" + number.decode().strip()
+
+    def close(self):
+        self.proc.terminate()
+        try:
+            self.proc.wait(5)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+
+
+class Screen:
+    """What one screenshot shows: the text OCR reads and the two button places."""
+
+    def __init__(self, text, left, right):
+        self.text = text
+        self.left = left
+        self.right = right
+
+    def version(self, label):
+        """The version shown after "<label> Version: Ver.", as major x 100 + minor."""
+        digit = r"[0-9OoIl]"
+        found = re.search(label + r" Version:\s*Ver\.?\s*(" + digit + r"+)\s*[.,]\s*(" + digit + r"{2})", self.text)
+        if not found:
+            return None
+        as_digits = str.maketrans("OoIl", "0011")
+        return int(found.group(1).translate(as_digits)) * 100 + int(found.group(2).translate(as_digits))
+
+    # Each screen by its buttons (left, right) and a phrase of its text.
+    KINDS = [
+        ("language", ("Cancel", "OK"), "Language Selections"),
+        ("not-found", ("", "Close"), "not recognized"),
+        ("ready", ("Close", "Start"), "Updates the version"),
+        ("updating", ("", ""), "Please wait"),
+        ("complete", ("", "OK"), "now complete"),
+        ("failed", ("", "OK"), "An error has occurred"),
+        ("file-error", ("", "OK"), "error in the update file"),
+    ]
+
+    def kind(self):
+        buttons = (self.left, self.right)
+        for name, expected, phrase in self.KINDS:
+            if buttons == expected and phrase in self.text:
+                return name
+        # Where the text cannot be read (no usable font yet), the buttons alone tell the
+        # screens apart, except those with a single OK. Text of another screen never passes.
+        if any(phrase in self.text for _, _, phrase in self.KINDS):
+            return "unknown"
+        matches = [name for name, expected, _ in self.KINDS if buttons == expected]
+        return matches[0] if len(matches) == 1 else "unknown"
+
+    def __str__(self):
+        return f"[{self.kind()}] left={self.left!r} right={self.right!r}\n{self.text}"
+
+
+def ocr(png, box=None, single_line=False):
+    args = ["convert", png]
+    if box:
+        w, h, x, y = box
+        args += ["-crop", f"{w}x{h}+{x}+{y}", "+repage"]
+    args += ["-colorspace", "Gray", "-resize", "400%", "-threshold", "60%", "png:-"]
+    image = subprocess.run(args, capture_output=True, check=True).stdout
+    text = subprocess.run(["tesseract", "stdin", "stdout", "--psm", "7" if single_line else "6"],
+                          input=image, capture_output=True, check=True).stdout.decode(errors="replace")
+    return " ".join(text.split()) if single_line else "\n".join(l.strip() for l in text.splitlines() if l.strip())
+
+
+def dark_fraction(png, box):
+    """The share of dark pixels in a box (w, h, x, y) of a screenshot."""
+    w, h, x, y = box
+    mean = subprocess.run(["convert", png, "-crop", f"{w}x{h}+{x}+{y}", "+repage", "-colorspace", "Gray",
+                           "-threshold", "50%", "-negate", "-format", "%[fx:mean]", "info:"],
+                          capture_output=True, check=True, text=True).stdout
+    return float(mean)
+
+
+def button_text(png, box):
+    """A button's text, or "" where no button is shown (nothing dark there: OCR would
+    otherwise make words of an empty patch)."""
+    return ocr(png, box, single_line=True) if dark_fraction(png, box) > 0.01 else ""
+
+
+class Updater:
+    """One run of the updater from a folder of its own."""
+
+    def __init__(self, exe, folder, display, library=None, update_file=None, env=None):
+        self.folder = folder
+        os.makedirs(folder, exist_ok=True)
+        self.exe = os.path.join(folder, os.path.basename(exe))
+        shutil.copy2(exe, self.exe)
+        if library:
+            shutil.copy2(library, os.path.join(folder, "libfwbridge.so"))
+        if update_file is not None:
+            with open(os.path.join(folder, "KRV-7000_UP.upd"), "wb") as f:
+                f.write(update_file)
+        self.control = os.path.join(folder, "sim-control.txt")
+        self.log = os.path.join(folder, "sim-log.txt")
+        self.state = os.path.join(folder, "sim-state.txt")
+        self.stderr_path = os.path.join(folder, "stderr.txt")
+        open(self.control, "w").close()
+        self.env = dict(os.environ, DISPLAY=display, KRV_SIM_CONTROL=self.control, KRV_SIM_LOG=self.log,
+                        KRV_SIM_STATE=self.state, KRV_SIM_LOG_STREAM="0")
+        self.env.pop("LD_LIBRARY_PATH", None)
+        self.env.update(env or {})
+        self.shots = 0
+        self.proc = None
+        self.window = None
+
+    def start(self):
+        command = [self.exe]
+        if isolation_works():
+            # The tool runs once per machine (a lock file in /var/tmp, an abstract socket);
+            # private ones keep parallel tests, or an updater already open, out of its way.
+            command = ["unshare", "-mn", "sh", "-c", 'mount -t tmpfs tmpfs /var/tmp && exec "$0"', self.exe]
+        self.proc = subprocess.Popen(command, cwd=self.folder, env=self.env,
+                                     stdout=subprocess.DEVNULL, stderr=open(self.stderr_path, "w"))
+        deadline = time.time() + 20
+        while time.time() < deadline:
+            if self.proc.poll() is not None:
+                raise Failure(f"the updater ended at start with code {self.proc.returncode} (another one running?):\n"
+                              f"{self.stderr()}")
+            found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", WINDOW_TITLE], env=self.env,
+                                   capture_output=True, text=True).stdout.split()
+            if found:
+                self.window = found[-1]
+                return self
+            time.sleep(0.1)
+        raise Failure(f"no window named {WINDOW_TITLE!r} appeared")
+
+    def title(self):
+        return subprocess.run(["xdotool", "getwindowname", self.window], env=self.env,
+                              capture_output=True, text=True).stdout.strip()
+
+    def screenshot(self, name=None):
+        self.shots += 1
+        path = os.path.join(self.folder, name or f"shot-{self.shots:02d}.png")
+        for attempt in range(5):
+            taken = subprocess.run(["import", "-window", self.window, path], env=self.env,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+            if taken.returncode == 0:
+                return path
+            time.sleep(0.2)
+        raise Failure(f"no screenshot of the window: {taken.stderr.strip()}")
+
+    def read(self, name=None):
+        shot = self.screenshot(name)
+        return Screen(ocr(shot, (422, 124, 0, 0)), button_text(shot, (100, 24, 190, 128)),
+                      button_text(shot, (100, 24, 300, 128)))
+
+    def wait_for(self, kind, timeout=10, name=None):
+        deadline = time.time() + timeout
+        while True:
+            screen = self.read(name)
+            if screen.kind() == kind:
+                return screen
+            if time.time() > deadline:
+                raise Failure(f"expected the {kind} screen, saw:\n{screen}")
+            time.sleep(0.2)
+
+    def wait_for_change(self, away_from, timeout=10):
+        """The first screen that is no longer away_from."""
+        deadline = time.time() + timeout
+        while True:
+            screen = self.read()
+            if screen.kind() != away_from or time.time() > deadline:
+                return screen
+            time.sleep(0.2)
+
+    def click(self, where):
+        x, y = where
+        subprocess.run(["xdotool", "mousemove", "--window", self.window, str(x), str(y), "click", "1"],
+                       env=self.env, check=True)
+
+    def command(self, line):
+        with open(self.control, "a") as f:
+            f.write(line + "\n")
+
+    def sim_log(self):
+        return open(self.log).read() if os.path.exists(self.log) else ""
+
+    def stderr(self):
+        return open(self.stderr_path).read() if os.path.exists(self.stderr_path) else ""
+
+    def quit_with(self, where, timeout=10):
+        """Presses a button that ends the tool; returns its exit code."""
+        self.click(where)
+        try:
+            return self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            raise Failure("the updater did not end after its quit button was pressed")
+
+    def close(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+
+
+def isolation_works():
+    probe = ["unshare", "-mn", "sh", "-c", "mount -t tmpfs tmpfs /var/tmp"]
+    return shutil.which("unshare") is not None and subprocess.run(probe, capture_output=True).returncode == 0
+
+
+def placeholder(source_dir, relative):
+    """True while a part of the tool is still the stand-in that marks itself so."""
+    try:
+        with open(os.path.join(source_dir, relative)) as f:
+            return f.readline().startswith("// Placeholder until")
+    except OSError:
+        return False
+
+
+def work_folder(name):
+    base = os.environ.get("KRV_PROCESS_TEST_DIR") or tempfile.gettempdir()
+    folder = tempfile.mkdtemp(prefix=f"krv-{name}-", dir=base)
+    return folder
