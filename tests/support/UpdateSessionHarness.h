@@ -74,21 +74,23 @@ public:
     {
         {
             std::lock_guard<std::mutex> g (lock);
-            responder = std::move (newResponder);
+            responder = std::make_shared<Responder> (std::move (newResponder));
         }
 
+        // One responder object for the whole session, so that its own state carries over
+        // from one report to the next; only the worker writes, so calls never overlap.
         device.onWrite ([this] (int, const Report& report)
         {
-            Responder r;
+            std::shared_ptr<Responder> r;
             int index;
             {
                 std::lock_guard<std::mutex> g (lock);
                 r = responder;
                 index = writeIndex++;
-                progressAtWrite.push_back (MainComponentProbe::sharedProgress (*component));
+                progressAtWrite.push_back (MainComponentProbe::sharedProgress (*current));
             }
-            if (r)
-                sendInOrder (r (report, index));
+            if (r != nullptr && *r)
+                sendInOrder ((*r) (report, index));
             return 1;
         });
     }
@@ -100,6 +102,7 @@ public:
             device.plugIn (hidNumber, deviceType, deviceVersion);
 
         component = std::make_unique<MainComponent>();
+        current = component.get();
         MainComponentProbe::setTimings (*component, timings);
         MainComponentProbe::onQuit (*component, [this] { ++quitCount; });
 
@@ -138,6 +141,40 @@ public:
         }, timeoutMs);
         elapsedMs = juce::Time::getMillisecondCounterHiRes() - startTime;
         return finished;
+    }
+
+    /** "OK" or "Close" as the user presses it: stopAndQuit. Returns how long it took. */
+    double pressQuit()
+    {
+        const auto before = juce::Time::getMillisecondCounterHiRes();
+        MainComponentProbe::click (*component, MainComponentProbe::cancelButton (*component));
+        return juce::Time::getMillisecondCounterHiRes() - before;
+    }
+
+    /** The application ending without stopAndQuit: the component is deleted. Returns how
+        long that took. */
+    double destroyComponent()
+    {
+        stopHelpers(); // they look at the component
+        const auto before = juce::Time::getMillisecondCounterHiRes();
+        component.reset();
+        const auto took = juce::Time::getMillisecondCounterHiRes() - before;
+        current = nullptr;
+        return took;
+    }
+
+    /** Sends the same answer again and again, every intervalMs, until the test ends. */
+    void keepSending (std::uint8_t code, std::uint8_t value, int intervalMs)
+    {
+        std::lock_guard<std::mutex> g (lock);
+        helpers.emplace_back ([this, code, value, intervalMs]
+        {
+            while (! stopping.load())
+            {
+                device.sendInput (hidNumber, answer (code, value));
+                std::this_thread::sleep_for (std::chrono::milliseconds (intervalMs));
+            }
+        });
     }
 
     int screenState() const { return MainComponentProbe::screenState (*component); }
@@ -187,7 +224,7 @@ public:
     /** Whether the worker's copy of the answer is this report. */
     bool workerHasTaken (const Report& report)
     {
-        const auto copy = MainComponentProbe::answerCopy (*component);
+        const auto copy = MainComponentProbe::answerCopy (*current);
         return std::equal (report.begin(), report.end(), copy.begin());
     }
 
@@ -238,12 +275,13 @@ private:
 
     juce::File folder;
     std::unique_ptr<MainComponent> component;
+    MainComponent* current = nullptr; // stays valid while the component's destructor stops the worker
     std::unique_ptr<StderrCapture> capture;
     std::string traceText;
     double startTime = 0.0;
 
     std::mutex lock;
-    Responder responder;
+    std::shared_ptr<Responder> responder;
     int writeIndex = 0;
     std::vector<double> progressAtWrite;
     std::vector<std::thread> helpers;
