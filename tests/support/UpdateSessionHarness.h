@@ -163,6 +163,22 @@ public:
         return took;
     }
 
+    /** Sends a report and, once the worker has taken it, does something more (from another
+        thread, so a responder may call it). */
+    void sendThen (const Report& report, std::function<void()> action)
+    {
+        device.sendInput (hidNumber, report);
+        std::lock_guard<std::mutex> g (lock);
+        helpers.emplace_back ([this, report, action]
+        {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds (5);
+            while (! stopping.load() && ! workerHasTaken (report) && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for (std::chrono::microseconds (200));
+            if (! stopping.load())
+                action();
+        });
+    }
+
     /** Sends the same answer again and again, every intervalMs, until the test ends. */
     void keepSending (std::uint8_t code, std::uint8_t value, int intervalMs)
     {
