@@ -130,9 +130,13 @@ TEST_F (SessionStop, QuittingWhileADeviceKeepsABlockBusyEndsPromptly)
     ASSERT_TRUE (testsupport::pumpUntil ([this] { return MainComponentProbe::sharedProgress (h.ui()) == 0.33; }, 5000));
     expectFailedPromptly (h.pressQuit());
 
+    // Stopped inside the busy wait: "@497" when the stop is seen first, "@420" when
+    // stopAndQuit's all-zero answer is read first; the end report is never answered.
     const auto lines = h.traceLines();
     EXPECT_TRUE (contains (lines, "HID_UPDATE_ANS_PRGRESS_CHK(0xf7, 33). @489"));
-    EXPECT_TRUE (contains (lines, "no response from KRV-7000. @497"));
+    EXPECT_TRUE (contains (lines, "no response from KRV-7000. @497") || contains (lines, "unexpected response(0x0). @420"));
+    ASSERT_FALSE (lines.empty());
+    EXPECT_EQ (lines.back(), "no response from KRV-7000. @458");
 }
 
 TEST_F (SessionStop, QuittingWhileASilentDeviceHoldsABlockEndsPromptly)
@@ -145,10 +149,13 @@ TEST_F (SessionStop, QuittingWhileASilentDeviceHoldsABlockEndsPromptly)
     ASSERT_TRUE (waitForWrites (0xF3, 1));
     expectFailedPromptly (h.pressQuit());
 
+    // stopAndQuit's all-zero answer may be read before the stop request is seen.
     const auto lines = h.traceLines();
     ASSERT_GE (lines.size(), 2u);
-    EXPECT_EQ (Lines (lines.end() - 2, lines.end()),
-               (Lines { "no response from KRV-7000. @386", "no response from KRV-7000. @458" }));
+    EXPECT_TRUE (lines[lines.size() - 2] == "no response from KRV-7000. @386"
+                 || lines[lines.size() - 2] == "unexpected response(0x0). @420") << lines[lines.size() - 2];
+    EXPECT_EQ (lines.back(), "no response from KRV-7000. @458");
+    EXPECT_EQ (countCode (h.writes(), 0xF3), 1);
 }
 
 TEST_F (SessionStop, QuittingDuringTheModeSwitchSendsNoMoreRequests)
@@ -161,8 +168,10 @@ TEST_F (SessionStop, QuittingDuringTheModeSwitchSendsNoMoreRequests)
     ASSERT_TRUE (waitForWrites (0xF4, 1));
     expectFailedPromptly (h.pressQuit());
 
+    // The all-zero answer of stopAndQuit may cost one attempt before the stop is seen;
+    // none after it.
     const auto writes = h.writes();
-    EXPECT_EQ (countCode (writes, 0xF4), 1);
+    EXPECT_LE (countCode (writes, 0xF4), 2);
     EXPECT_EQ (countCode (writes, 0xF0), 0);
 }
 
@@ -193,6 +202,8 @@ struct RemovalCase
     bool comesBack;             // and is plugged in again at once
     Lines expectedTrace;        // the last lines of the trace
 };
+
+void PrintTo (const RemovalCase& c, std::ostream* out) { *out << c.phase; }
 } // namespace
 
 class SessionRemoval : public ::testing::TestWithParam<RemovalCase>
