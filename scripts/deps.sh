@@ -18,9 +18,21 @@ for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 
+if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
+
 if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
-    if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
     $SUDO apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# A locale of each language the tool speaks: the language list offers only languages the
+# system has a locale of.
+installed_locales="$(locale -a 2>/dev/null | tr '[:upper:]' '[:lower:]')"
+for l in en_US fr_FR de_DE es_ES it_IT nl_NL ru_RU pt_PT zh_CN zh_TW ko_KR ja_JP; do
+    name="$(echo "$l.utf8" | tr '[:upper:]' '[:lower:]')"
+    if ! grep -qx "$name" <<< "$installed_locales"; then
+        echo "Generating locale $l.UTF-8"
+        $SUDO localedef -c -i "$l" -f UTF-8 "$l.UTF-8"
+    fi
+done

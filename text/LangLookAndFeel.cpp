@@ -1,11 +1,98 @@
-// Placeholder until the language list drawing lands.
 #include "text/LangLookAndFeel.h"
+
+#include "text/TxtLoader.h"
 
 void LangLookAndFeel::drawPopupMenuItem (juce::Graphics& g, const juce::Rectangle<int>& area,
                                          bool isSeparator, bool isActive, bool isHighlighted, bool isTicked, bool hasSubMenu,
                                          const juce::String& text, const juce::String& shortcutKeyText,
                                          const juce::Drawable* icon, const juce::Colour* textColour)
 {
-    LookAndFeel_V2::drawPopupMenuItem (g, area, isSeparator, isActive, isHighlighted, isTicked, hasSubMenu,
-                                       text, shortcutKeyText, icon, textColour);
+    const int width = area.getWidth();
+    const int height = area.getHeight();
+    const float halfH = (float) height * 0.5f;
+
+    juce::Graphics::ScopedSaveState origin (g);
+    g.setOrigin (area.getPosition());
+
+    if (isSeparator)
+    {
+        g.setColour (juce::Colour (0x33000000));
+        g.drawLine (5.5f, halfH, (float) width - 5.5f, halfH);
+        g.setColour (juce::Colour (0x66FFFFFF));
+        g.drawLine (5.5f, halfH + 1.0f, (float) width - 5.5f, halfH + 1.0f);
+        return;
+    }
+
+    const auto colour = textColour != nullptr ? *textColour : findColour (juce::PopupMenu::textColourId);
+
+    if (isHighlighted)
+    {
+        g.setColour (juce::Colour (0xFF000040));
+        g.fillRect (1, 1, width - 2, height - 2);
+        g.setColour (findColour (juce::PopupMenu::highlightedTextColourId));
+    }
+    else
+    {
+        g.setColour (colour);
+    }
+
+    if (! isActive)
+        g.setOpacity (0.3f);
+
+    // The menu font lacks the glyphs of some names: while a name is drawn, its own
+    // language's font stands by for them.
+    const juce::String savedFallback = juce::Font::getFallbackFontName();
+    auto* texts = TxtLoader::getInstance();
+
+    for (int i = 0; i < TxtLoader::languageCount; ++i)
+    {
+        if (text == texts->getLanguageName (i))
+        {
+            juce::Font::setFallbackFontName (texts->getFontName (i));
+            break;
+        }
+    }
+
+    auto font = getPopupMenuFont();
+    const float maxFontHeight = (float) height / 1.3f;
+    if (font.getHeight() > maxFontHeight)
+        font.setHeight (maxFontHeight);
+    g.setFont (font);
+
+    const int leftBorder = (height * 5) / 4;
+
+    if (icon != nullptr)
+    {
+        icon->drawWithin (g, juce::Rectangle<float> (2.0f, 1.0f, (float) (leftBorder - 4), (float) (height - 2)),
+                          juce::RectanglePlacement::centred | juce::RectanglePlacement::onlyReduceInSize, 1.0f);
+    }
+    else if (isTicked)
+    {
+        const auto tick = getTickShape (1.0f);
+        const float th = font.getAscent();
+        g.fillPath (tick, tick.getTransformToScaleToFit (2.0f, halfH - th * 0.5f, (float) (leftBorder - 4), th, true));
+    }
+
+    g.drawFittedText (text, leftBorder, 0, width - leftBorder - 4, height, juce::Justification::centredLeft, 1, 0.7f);
+
+    if (shortcutKeyText.isNotEmpty())
+    {
+        auto shortcutFont = g.getCurrentFont();
+        shortcutFont.setHeight (shortcutFont.getHeight() * 0.75f);
+        shortcutFont.setHorizontalScale (0.95f);
+        g.setFont (shortcutFont);
+        g.drawText (shortcutKeyText, leftBorder, 0, width - leftBorder - 8, height, juce::Justification::centredRight, true);
+    }
+
+    if (hasSubMenu)
+    {
+        const float arrowH = 0.6f * getPopupMenuFont().getAscent();
+        const float x = (float) width - (float) height * 0.6f;
+
+        juce::Path arrow;
+        arrow.addTriangle (x, halfH - arrowH * 0.5f, x, halfH + arrowH * 0.5f, x + arrowH * 0.6f, halfH);
+        g.fillPath (arrow);
+    }
+
+    juce::Font::setFallbackFontName (savedFallback);
 }

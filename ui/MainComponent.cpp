@@ -183,8 +183,12 @@ void MainComponent::buttonClicked (juce::Button* button)
     }
     else if (button == okButton && screenState == ReadyToUpdate && updateFileValid != 0)
     {
-        answerEvent.reset();
-        startThread();
+        if (! workerStarted)
+        {
+            workerStarted = true;
+            answerEvent.reset();
+            startThread();
+        }
     }
     else if (button == okButton || button == cancelButton)
     {

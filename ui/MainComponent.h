@@ -145,6 +145,9 @@ private:
     };
     StopWaker stopWaker { *this };
 
+    // JUCE lets a finished thread start again; the session must run once per program run.
+    bool workerStarted = false;
+
     SessionTimings timings;
     std::function<void()> quitRequested; // tests replace the application's quit
 
