@@ -88,6 +88,7 @@ public:
                 r = responder;
                 index = writeIndex++;
                 progressAtWrite.push_back (MainComponentProbe::sharedProgress (*current));
+                timeAtWrite.push_back (juce::Time::getMillisecondCounterHiRes());
             }
             if (r != nullptr && *r)
                 sendInOrder ((*r) (report, index));
@@ -139,7 +140,8 @@ public:
             return (state == UpdateComplete || state == UpdateFailed)
                    && ! MainComponentProbe::workerRunning (*component);
         }, timeoutMs);
-        elapsedMs = juce::Time::getMillisecondCounterHiRes() - startTime;
+        finishedAt = juce::Time::getMillisecondCounterHiRes();
+        elapsedMs = finishedAt - startTime;
         return finished;
     }
 
@@ -213,6 +215,12 @@ public:
         return progressAtWrite;
     }
 
+    std::vector<double> timeAtEachWrite()
+    {
+        std::lock_guard<std::mutex> g (lock);
+        return timeAtWrite;
+    }
+
     /** The trace lines written since Start; ends the capture. */
     std::vector<std::string> traceLines()
     {
@@ -247,7 +255,8 @@ public:
     ScriptedDevice device;
     MainComponent::SessionTimings timings;
     std::atomic<int> quitCount { 0 };
-    double elapsedMs = 0.0;
+    double elapsedMs = 0.0;   // from Start until the session was seen to end
+    double finishedAt = 0.0;  // when it was seen to end, on the clock of timeAtEachWrite
 
 private:
     void sendInOrder (std::vector<Report> reports)
@@ -300,6 +309,7 @@ private:
     std::shared_ptr<Responder> responder;
     int writeIndex = 0;
     std::vector<double> progressAtWrite;
+    std::vector<double> timeAtWrite;
     std::vector<std::thread> helpers;
     std::atomic<bool> stopping { false };
 };

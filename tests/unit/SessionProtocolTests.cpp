@@ -503,6 +503,27 @@ TEST_F (UpdateSession, EndlessBusyAnswersToTheEndReportRepeatItAndMoveTheProgres
     EXPECT_EQ (lines[43], "HID_UPDATE_ANS_COMPLETE(0xfc, 77). @467");
 }
 
+TEST_F (UpdateSession, TheEndReportIsRepeatedOnlyAfterThePause)
+{
+    h.timings.pauseMs = 60;
+    int ends = 0;
+    start (recordsSending ({}), [&] (const Report& r, int) -> std::vector<Report>
+    {
+        if (r[0] == 0xF0)
+            return { answer (0xF8, 0) };
+        return { ++ends <= 3 ? answer (0xF7, 10) : answer (0xFC, 100) };
+    });
+    finish (UpdateComplete);
+
+    const auto times = h.timeAtEachWrite();
+    ASSERT_EQ (times.size(), 5u);
+    for (size_t i = 2; i < times.size(); ++i)
+        EXPECT_GE (times[i] - times[i - 1], 59.0) << "end report " << i;
+
+    // The completed answer is followed by the pause too before the final state is asked for.
+    EXPECT_GE (h.finishedAt - times[4], 59.0);
+}
+
 TEST_F (UpdateSession, ARecordThatNoLongerLiesInTheFileIsNotSent)
 {
     auto records = recordsSending ({ 0, 11 }, 200);
