@@ -1,6 +1,8 @@
 // The update-file tool's diagnosis: one sentence per kind of bad file, and agreement with
 // what the updater's loader accepts.
 
+#include "GuardedBytes.h"
+
 #include "update/UpdateFile.h"
 #include "update/UpdateFileBuilder.h"
 #include "update/UpdateFileReport.h"
@@ -138,6 +140,18 @@ TEST (UpdateFileReport, EachKindOfBadFileGetsItsSentence)
     }
 }
 
+TEST (UpdateFileReport, EveryTruncationIsDescribedWithoutReadingPastTheEnd)
+{
+    const auto good = buildUpdateFile (103, specs());
+    for (size_t length = 0; length < good.size(); ++length)
+    {
+        const GuardedBytes guarded (Bytes (good.begin(), good.begin() + (long) length));
+        const auto report = inspectUpdateFile (guarded.start, guarded.size);
+        EXPECT_NE (report.problem.find ("truncated at byte " + std::to_string (length)), std::string::npos)
+            << length << ": " << report.problem;
+    }
+}
+
 TEST (UpdateFileReport, NamesTheFirstProblemTheUpdaterWouldStopAt)
 {
     auto file = buildUpdateFile (103, specs());
@@ -162,7 +176,8 @@ TEST (UpdateFileReport, AgreesWithTheLoaderOnDamagedFiles)
         int version = 0;
         UpdateRecordInfo records[updateRecordCount];
         const int result = parseUpdateFile (file.data(), file.size(), "KRV-7000 ", &version, records);
-        const auto report = inspect (file);
+        const GuardedBytes guarded (file);
+        const auto report = inspectUpdateFile (guarded.start, guarded.size);
 
         EXPECT_EQ (report.payloadSize, result);
         EXPECT_EQ (report.acceptedByUpdater, result > 0 && version > 0);

@@ -1,5 +1,6 @@
 // The update-file parser and CRC over bytes, and the loader that finds the file.
 
+#include "GuardedBytes.h"
 #include "MainComponentProbe.h"
 #include "ScriptedDevice.h"
 
@@ -12,8 +13,6 @@
 
 #include <cstring>
 #include <random>
-#include <sys/mman.h>
-#include <unistd.h>
 
 namespace
 {
@@ -75,35 +74,6 @@ std::uint16_t referenceCrc (const std::uint8_t* data, size_t count)
         shift();
     return (std::uint16_t) ((r >> 8) & 0xFFFFu);
 }
-
-// Bytes placed right before an unreadable page: a read past their end faults at once.
-class GuardedBytes
-{
-public:
-    explicit GuardedBytes (const Bytes& bytes)
-    {
-        const size_t page = (size_t) ::sysconf (_SC_PAGESIZE);
-        dataPages = (bytes.size() + page - 1) / page;
-        mappedSize = (dataPages + 1) * page;
-        mapping = ::mmap (nullptr, mappedSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        auto* base = static_cast<std::uint8_t*> (mapping);
-        ::mprotect (base + dataPages * page, page, PROT_NONE);
-        start = base + dataPages * page - bytes.size();
-        if (! bytes.empty())
-            std::memcpy (start, bytes.data(), bytes.size());
-        size = bytes.size();
-    }
-
-    ~GuardedBytes() { ::munmap (mapping, mappedSize); }
-
-    std::uint8_t* start = nullptr;
-    size_t size = 0;
-
-private:
-    void* mapping = nullptr;
-    size_t dataPages = 0;
-    size_t mappedSize = 0;
-};
 
 int parse (const Bytes& file, int* version = nullptr, UpdateRecordInfo* records = nullptr)
 {
