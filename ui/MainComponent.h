@@ -75,11 +75,18 @@ private:
     int switchToUpdateMode();
     bool isDeviceStreaming();
     int waitWhileBusy();
+#if defined(__GNUC__)
+    __attribute__ ((format (printf, 2, 3)))
+#endif
     void debugTrace (const char* format, ...);
     void requestState (int state);
     bool waitForAnswer (int timeoutMs);
     void takeAnswer();
     void publishProgress (double value);
+    bool transferRecords();
+    bool transferBlocks (int recordNumber, const std::uint8_t* data, std::uint32_t length);
+    bool endUpdate();
+    void writeReport (const std::uint8_t* report /* 64 bytes */);
 
     // Screen composition
     void addReconnectSteps (float x, float y, int language, const juce::String& fontName, bool withHeading);

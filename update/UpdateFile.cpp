@@ -1,21 +1,117 @@
-// Placeholder until the parser lands.
 #include "update/UpdateFile.h"
+
+#include <array>
+#include <limits>
+
+namespace
+{
+constexpr std::array<std::uint16_t, 256> makeCrcTable()
+{
+    std::array<std::uint16_t, 256> table {};
+    for (unsigned i = 0; i < 256; ++i)
+    {
+        unsigned crc = i << 8;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 0x8000u) != 0 ? (crc << 1) ^ 0x1021u : crc << 1;
+        table[i] = static_cast<std::uint16_t> (crc & 0xFFFFu);
+    }
+    return table;
+}
+
+constexpr auto crcTable = makeCrcTable();
+} // namespace
 
 std::uint16_t computeCrc16 (const std::uint8_t* data, std::size_t count)
 {
     std::uint16_t crc = 0;
     for (std::size_t i = 0; i < count; ++i)
-    {
-        crc ^= static_cast<std::uint16_t> (data[i] << 8);
-        for (int b = 0; b < 8; ++b)
-            crc = (crc & 0x8000) ? static_cast<std::uint16_t> ((crc << 1) ^ 0x1021) : static_cast<std::uint16_t> (crc << 1);
-    }
+        crc = static_cast<std::uint16_t> ((crc << 8) ^ crcTable[((crc >> 8) ^ data[i]) & 0xFFu]);
     return crc;
 }
 
-int parseUpdateFile (const std::uint8_t*, std::size_t, const char*, int* version, UpdateRecordInfo*)
+int versionFromDigits (const std::uint8_t* digits)
 {
+    return (digits[0] - 48) * 100 + (digits[1] - 48) * 10 + (digits[2] - 48);
+}
+
+std::uint32_t readLittleEndian32 (const std::uint8_t* p)
+{
+    return static_cast<std::uint32_t> (p[0]) | (static_cast<std::uint32_t> (p[1]) << 8)
+         | (static_cast<std::uint32_t> (p[2]) << 16) | (static_cast<std::uint32_t> (p[3]) << 24);
+}
+
+bool matchesModelPrefix (const std::uint8_t* recordStart, const char* modelName)
+{
+    if (modelName == nullptr)
+        return false;
+
+    for (std::size_t i = 0; i < UpdateFileLayout::modelPrefixLength; ++i)
+    {
+        const auto expected = static_cast<std::uint8_t> (modelName[i]);
+        if (recordStart[i] != expected)
+            return false;
+        if (expected == 0)
+            break;
+    }
+    return true;
+}
+
+int parseUpdateFile (const std::uint8_t* data, std::size_t size, const char* modelName,
+                     int* version, UpdateRecordInfo* records)
+{
+    using namespace UpdateFileLayout;
+
     if (version != nullptr)
         *version = -1;
-    return 0;
+
+    if (data == nullptr)
+        return 0;
+
+    if (version != nullptr && size >= versionOffset + 3)
+        *version = versionFromDigits (data + versionOffset);
+
+    // Every check below keeps offset + what it reads within size: a file that ends
+    // early is refused, never read past.
+    std::size_t offset = headerSize;
+
+    for (int r = 0; r < updateRecordCount; ++r)
+    {
+        if (offset > size || size - offset < recordHeaderSize)
+            return 0;
+
+        const std::uint8_t* record = data + offset;
+
+        if (! matchesModelPrefix (record, modelName))
+            return 0;
+
+        const bool transfer = record[flagOffset] == transferFlag;
+        const std::uint32_t length = readLittleEndian32 (record + lengthOffset);
+
+        if (records != nullptr)
+        {
+            records[r].transfer = transfer;
+            records[r].length = length;
+        }
+
+        const std::size_t available = size - offset - recordHeaderSize;
+        if (length > available || available - length < crcSize)
+            return 0;
+
+        const std::uint8_t* recordData = record + recordHeaderSize;
+        const std::uint16_t crc = computeCrc16 (recordData, length);
+
+        if (records != nullptr)
+            records[r].crc = crc;
+
+        const auto stored = static_cast<std::uint16_t> (recordData[length] | (recordData[length + 1] << 8));
+        if (stored != crc)
+            return 0;
+
+        offset += recordFrameSize + length;
+    }
+
+    if (size - frameOverhead > static_cast<std::size_t> (std::numeric_limits<int>::max()))
+        return 0;
+
+    return static_cast<int> (size - frameOverhead);
 }

@@ -7,6 +7,7 @@
 #include "style/ZizarButton.h"
 #include "ui/MainComponent.h"
 
+#include <array>
 #include <cstring>
 
 struct MainComponentProbe
@@ -46,4 +47,19 @@ struct MainComponentProbe
     static void onQuit (MainComponent& c, std::function<void()> f) { c.quitRequested = std::move (f); }
     static void click (MainComponent& c, juce::Button* b) { c.buttonClicked (b); }
     static bool workerRunning (const MainComponent& c) { return c.isThreadRunning(); }
+
+    // Update session
+    static double sharedProgress (const MainComponent& c) { return c.sharedProgress.load(); }
+    static void takeAnswer (MainComponent& c) { c.takeAnswer(); }
+    static juce::CriticalSection& answerLock (MainComponent& c) { return c.answerLock; }
+    static std::uint8_t* answerBufferForWriting (MainComponent& c) { return c.answerBuffer; }
+
+    /** The worker's copy of the latest answer, read under the lock it is taken under. */
+    static std::array<std::uint8_t, 256> answerCopy (MainComponent& c)
+    {
+        std::array<std::uint8_t, 256> copy {};
+        const juce::ScopedLock sl (c.answerLock);
+        std::memcpy (copy.data(), c.answer, copy.size());
+        return copy;
+    }
 };

@@ -1,0 +1,75 @@
+#pragma once
+
+// Captures what the process writes to standard error (file descriptor 2) into a temporary
+// file, for tests of the debug trace.
+
+#include <cstdio>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+class StderrCapture
+{
+public:
+    StderrCapture()
+    {
+        std::fflush (stderr);
+        file = std::tmpfile();
+        savedFd = ::dup (2);
+        if (file != nullptr && savedFd >= 0)
+            ::dup2 (::fileno (file), 2);
+    }
+
+    ~StderrCapture() { finish(); }
+
+    /** Restores standard error and returns everything written meanwhile. */
+    std::string finish()
+    {
+        if (file == nullptr)
+            return captured;
+
+        std::fflush (stderr);
+        if (savedFd >= 0)
+        {
+            ::dup2 (savedFd, 2);
+            ::close (savedFd);
+            savedFd = -1;
+        }
+
+        std::rewind (file);
+        char chunk[4096];
+        size_t n;
+        while ((n = std::fread (chunk, 1, sizeof (chunk), file)) > 0)
+            captured.append (chunk, n);
+
+        std::fclose (file);
+        file = nullptr;
+        return captured;
+    }
+
+    static std::vector<std::string> lines (const std::string& text)
+    {
+        std::vector<std::string> result;
+        size_t start = 0;
+        while (start < text.size())
+        {
+            const auto end = text.find ('\n', start);
+            if (end == std::string::npos)
+            {
+                result.push_back (text.substr (start));
+                break;
+            }
+            result.push_back (text.substr (start, end - start));
+            start = end + 1;
+        }
+        return result;
+    }
+
+private:
+    std::FILE* file = nullptr;
+    int savedFd = -1;
+    std::string captured;
+
+    StderrCapture (const StderrCapture&) = delete;
+    StderrCapture& operator= (const StderrCapture&) = delete;
+};
