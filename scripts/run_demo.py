@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Starts the updater from a folder of its own. With a display the user drives it;
-without one it runs under a private Xvfb and saves screenshots of what it shows."""
+without one it runs under a private Xvfb and saves screenshots of what it shows.
+With --tour it renders every screen in every language into out/tour/ instead."""
 import os
 import shutil
 import subprocess
@@ -43,7 +44,21 @@ def find_window(env, title, timeout=15):
     return None
 
 
+def tour():
+    """Renders every screen in every language into out/tour/."""
+    folder = os.path.join(ROOT, "out", "tour")
+    if os.path.isdir(folder):
+        shutil.rmtree(folder)
+    result = subprocess.call([os.path.join(BIN, "krv_screen_tour"), folder])
+    if result == 0:
+        print(f"Screen tour: {folder}")
+    return result
+
+
 def main():
+    if "--tour" in sys.argv[1:]:
+        return tour()
+
     run_dir = os.path.join(ROOT, "out", "run")
     exe = assemble(run_dir)
 
