@@ -2,6 +2,7 @@
 
 #include "app/MainWindow.h"
 #include "platform/SingleInstance.h"
+#include "platform/SystemQuit.h"
 #include "platform/Win32.h"
 
 Application::Application() = default;
@@ -11,10 +12,12 @@ Application::~Application() = default;
 void Application::initialise (const juce::String&)
 {
     mainWindow = std::make_unique<MainWindow>();
+    platform::SystemQuit::install();
 }
 
 void Application::shutdown()
 {
+    platform::SystemQuit::uninstall();
     mainWindow = nullptr;
     platform::SingleInstance::release();
 }

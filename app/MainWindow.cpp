@@ -11,6 +11,11 @@ MainWindow::MainWindow()
     setAlwaysOnTop (true);
     setVisible (true);
     setUsingNativeTitleBar (true);
+
+    // The content was fitted while the window still had JUCE's own one-pixel frame;
+    // with the native title bar there is none, so fit it again: the screen is 420 x 170.
+    setContentComponentSize (420, 170);
+    centreWithSize (getWidth(), getHeight());
 }
 
 MainWindow::~MainWindow()

@@ -1,72 +1,76 @@
 #pragma once
 
-// Test access to MainComponent's insides, for tests and the screen tour. MainComponent
-// names this struct as its friend: keep this the program's one definition of it and add
-// what other tests need here.
+// Test access to MainComponent's private state. One definition for the whole test
+// runner: every test file that needs it includes this header.
 
-#include "ui/MainComponent.h"
+#include "device/HidCtrl.h"
 #include "style/ZizarButton.h"
+#include "ui/MainComponent.h"
 
-#include <juce_gui_basics/juce_gui_basics.h>
+#include <cstring>
 
 struct MainComponentProbe
 {
-    explicit MainComponentProbe (MainComponent& c) : component (c) {}
+    static int screenState (const MainComponent& c) { return c.screenState; }
+    static int requestedState (const MainComponent& c) { return c.requestedState; }
+    static int currentFirmwareVersion (const MainComponent& c) { return c.currentFirmwareVersion; }
+    static int newFirmwareVersion (const MainComponent& c) { return c.newFirmwareVersion; }
+    static int updateFileValid (const MainComponent& c) { return c.updateFileValid; }
+    static int updatePayloadSize (const MainComponent& c) { return c.updatePayloadSize; }
+    static const UpdateRecordInfo* updateRecords (const MainComponent& c) { return c.updateRecords; }
+    static double progressValue (const MainComponent& c) { return c.progressValue; }
+    static double lastPercent (const MainComponent& c) { return c.lastPercent; }
+    static const std::uint8_t* answerBuffer (const MainComponent& c) { return c.answerBuffer; }
+    static HidCtrl* hidCtrl (const MainComponent& c) { return c.hidCtrl; }
+    static juce::ComboBox* languageBox (const MainComponent& c) { return c.languageBox; }
+    static juce::ProgressBar* progressBar (const MainComponent& c) { return c.progressBar; }
+    static juce::Button* okButton (const MainComponent& c) { return c.okButton; }
+    static juce::Button* cancelButton (const MainComponent& c) { return c.cancelButton; }
+    static const juce::GlyphArrangement& textLayout (const MainComponent& c) { return c.textLayout; }
 
-    int& screenState() { return component.screenState; }
-    int& updateFileValid() { return component.updateFileValid; }
-    int& newFirmwareVersion() { return component.newFirmwareVersion; }
-    int& currentFirmwareVersion() { return component.currentFirmwareVersion; }
-
-    juce::GlyphArrangement& textLayout() { return component.textLayout; }
-    juce::ComboBox& languageBox() { return *component.languageBox; }
-    juce::ProgressBar& progressBar() { return *component.progressBar; }
-    ZizarButton& okButton() { return *component.okButton; }
-    ZizarButton& cancelButton() { return *component.cancelButton; }
-
-    /** Shows state on the screen whatever the current one is, as a composition input. */
-    void show (int state)
+    static void setUpdateFileValid (MainComponent& c, int valid, int version = 103, int payload = 1000)
     {
-        component.screenState = state;
-        component.resized();
+        c.updateFileValid = valid;
+        c.newFirmwareVersion = valid ? version : -1;
+        c.updatePayloadSize = valid ? payload : 0;
     }
 
-    /** What the screen would show with a valid update file of the given version. */
-    void pretendValidFile (int version)
+    static void forceScreenState (MainComponent& c, int state)
     {
-        component.updateFileValid = 1;
-        component.newFirmwareVersion = version;
+        c.screenState = state;
+        c.composeScreen();
     }
 
-    /** Makes the progress bar show value at once: the bar moves towards a new value in
-        small steps on its own timer, but jumps when it comes from an indeterminate one. */
-    void showProgress (double value)
+    static void setCurrentFirmwareVersion (MainComponent& c, int v) { c.currentFirmwareVersion = v; }
+    static void setTimings (MainComponent& c, const MainComponent::SessionTimings& t) { c.timings = t; }
+    static void onQuit (MainComponent& c, std::function<void()> f) { c.quitRequested = std::move (f); }
+    static void click (MainComponent& c, juce::Button* b) { c.buttonClicked (b); }
+    static bool workerRunning (const MainComponent& c) { return c.isThreadRunning(); }
+
+    // Screen composition, block by block.
+    static juce::GlyphArrangement& editTextLayout (MainComponent& c) { return c.textLayout; }
+    static void addConnectHint (MainComponent& c, float x, float y, int language, const juce::String& font)
+    {
+        c.addConnectHint (x, y, language, font);
+    }
+    static void addReconnectSteps (MainComponent& c, float x, float y, int language, const juce::String& font, bool withHeading)
+    {
+        c.addReconnectSteps (x, y, language, font, withHeading);
+    }
+
+    /** Makes the progress bar show value at once: the bar creeps towards a new value on
+        its own timer, but jumps to it from an indeterminate (negative) one. */
+    static void showProgress (MainComponent& c, double value)
     {
         // The bar's Timer base is private; a C-style cast may still name it.
-        auto& bar = (juce::Timer&) *component.progressBar;
+        auto& barTimer = (juce::Timer&) *c.progressBar;
 
-        component.sharedProgress.store (-1.0);
-        component.progressValue = -1.0;
-        bar.timerCallback();
+        c.sharedProgress.store (-1.0);
+        c.progressValue = -1.0;
+        barTimer.timerCallback();
 
-        component.sharedProgress.store (value);
-        component.progressValue = value;
-        bar.timerCallback();
+        c.sharedProgress.store (value);
+        c.progressValue = value;
+        barTimer.timerCallback();
     }
-
-    void addReconnectSteps (float x, float y, int language, const juce::String& font, bool withHeading)
-    {
-        component.addReconnectSteps (x, y, language, font, withHeading);
-    }
-
-    void addConnectHint (float x, float y, int language, const juce::String& font)
-    {
-        component.addConnectHint (x, y, language, font);
-    }
-
-    float bottomOfText() const { return component.bottomOfText(); }
-
-    void quitWith (std::function<void()> handler) { component.quitRequested = std::move (handler); }
-
-    MainComponent& component;
 };

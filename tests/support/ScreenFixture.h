@@ -8,6 +8,7 @@
 #include "ScriptedDevice.h"
 #include "ScreenTourShots.h"
 
+#include "style/ZizarButton.h"
 #include "text/TxtLoader.h"
 #include "update/UpdateFileBuilder.h"
 #include "update/UpdateFileLocation.h"
@@ -48,8 +49,7 @@ protected:
     {
         screen = std::make_unique<MainComponent>();
         window.addAndMakeVisible (*screen);
-        probe = std::make_unique<MainComponentProbe> (*screen);
-        probe->quitWith ([this] { ++quitRequests; });
+        MainComponentProbe::onQuit (*screen, [this] { ++quitRequests; });
         screen->setSize (width, height);
     }
 
@@ -65,8 +65,17 @@ protected:
     {
         const auto* shot = screentour::findShot (name);
         EXPECT_NE (shot, nullptr) << name;
-        return screentour::render (*probe, *shot);
+        return screentour::render (*screen, *shot);
     }
+
+    ZizarButton& okButton() { return *static_cast<ZizarButton*> (MainComponentProbe::okButton (*screen)); }
+    ZizarButton& cancelButton() { return *static_cast<ZizarButton*> (MainComponentProbe::cancelButton (*screen)); }
+    juce::ComboBox& languageBox() { return *MainComponentProbe::languageBox (*screen); }
+    juce::ProgressBar& progressBar() { return *MainComponentProbe::progressBar (*screen); }
+    juce::GlyphArrangement& layout() { return MainComponentProbe::editTextLayout (*screen); }
+    int screenState() { return MainComponentProbe::screenState (*screen); }
+    int updateFileValid() { return MainComponentProbe::updateFileValid (*screen); }
+    void show (int state) { MainComponentProbe::forceScreenState (*screen, state); }
 
     TxtLoader& texts() { return *TxtLoader::getInstance(); }
     int width() const { return screen->getWidth(); }
@@ -77,6 +86,5 @@ protected:
     juce::File folder;
     juce::Component window;
     std::unique_ptr<MainComponent> screen;
-    std::unique_ptr<MainComponentProbe> probe;
     int quitRequests = 0;
 };

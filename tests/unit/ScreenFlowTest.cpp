@@ -31,32 +31,32 @@ protected:
 
     bool showsSign() { return ! imagechecks::boundsOf (render(), { 20, 15, 64, 64 }, isSignYellow).isEmpty(); }
 
-    bool fileAccepted() const { return probe->updateFileValid() != 0; }
+    bool fileAccepted() { return updateFileValid() != 0; }
 };
 
 TEST_F (ScreenFlow, WithoutAnUpdateFileOkShowsTheFileErrorScreen)
 {
     open();
-    ASSERT_EQ (probe->updateFileValid(), 0);
-    EXPECT_TRUE (probe->languageBox().isVisible());
+    ASSERT_EQ (updateFileValid(), 0);
+    EXPECT_TRUE (languageBox().isVisible());
     EXPECT_FALSE (showsSign());
 
-    screen->buttonClicked (&probe->okButton());
+    screen->buttonClicked (&okButton());
 
-    EXPECT_FALSE (probe->okButton().isVisible());
-    EXPECT_TRUE (probe->cancelButton().isVisible());
-    EXPECT_EQ (probe->cancelButton().getButtonText(), texts().getText (4));
-    EXPECT_EQ (probe->cancelButton().getBounds(), juce::Rectangle<int> (300, 130, 100, 20));
-    EXPECT_FALSE (probe->languageBox().isVisible());
-    EXPECT_FALSE (probe->progressBar().isVisible());
-    EXPECT_EQ (visibleText (probe->textLayout()), texts().getText (10).removeCharacters (" "));
+    EXPECT_FALSE (okButton().isVisible());
+    EXPECT_TRUE (cancelButton().isVisible());
+    EXPECT_EQ (cancelButton().getButtonText(), texts().getText (4));
+    EXPECT_EQ (cancelButton().getBounds(), juce::Rectangle<int> (300, 130, 100, 20));
+    EXPECT_FALSE (languageBox().isVisible());
+    EXPECT_FALSE (progressBar().isVisible());
+    EXPECT_EQ (visibleText (layout()), texts().getText (10).removeCharacters (" "));
     EXPECT_TRUE (showsSign());
 
     // A controller arriving changes nothing; OK ends the program.
     device.plugIn (1, controllerType, 103);
     testsupport::pumpFor (50);
-    EXPECT_EQ (visibleText (probe->textLayout()), texts().getText (10).removeCharacters (" "));
-    screen->buttonClicked (&probe->cancelButton());
+    EXPECT_EQ (visibleText (layout()), texts().getText (10).removeCharacters (" "));
+    screen->buttonClicked (&cancelButton());
     EXPECT_EQ (quitRequests, 1);
 }
 
@@ -67,13 +67,13 @@ TEST_F (ScreenFlow, WithAFileAndNoControllerOkShowsTheReconnectSteps)
     if (! fileAccepted())
         GTEST_SKIP() << "the update-file loader does not accept a valid file yet";
 
-    screen->buttonClicked (&probe->okButton());
+    screen->buttonClicked (&okButton());
 
-    EXPECT_EQ (probe->screenState(), DeviceNotFound);
-    EXPECT_FALSE (probe->okButton().isVisible());
-    EXPECT_EQ (probe->cancelButton().getButtonText(), texts().getText (7));
-    EXPECT_EQ (probe->cancelButton().getBounds(), juce::Rectangle<int> (300, 130, 100, 20));
-    EXPECT_TRUE (visibleText (probe->textLayout()).startsWith ("YourKRV-7000isnotrecognized."));
+    EXPECT_EQ (screenState(), DeviceNotFound);
+    EXPECT_FALSE (okButton().isVisible());
+    EXPECT_EQ (cancelButton().getButtonText(), texts().getText (7));
+    EXPECT_EQ (cancelButton().getBounds(), juce::Rectangle<int> (300, 130, 100, 20));
+    EXPECT_TRUE (visibleText (layout()).startsWith ("YourKRV-7000isnotrecognized."));
     EXPECT_TRUE (showsSign());
 }
 
@@ -85,14 +85,14 @@ TEST_F (ScreenFlow, WithAFileAndAControllerOkShowsBothVersions)
     if (! fileAccepted())
         GTEST_SKIP() << "the update-file loader does not accept a valid file yet";
 
-    screen->buttonClicked (&probe->okButton());
+    screen->buttonClicked (&okButton());
 
-    EXPECT_EQ (probe->screenState(), ReadyToUpdate);
-    EXPECT_EQ (probe->okButton().getButtonText(), texts().getText (5));
-    EXPECT_EQ (probe->cancelButton().getButtonText(), texts().getText (7));
-    EXPECT_EQ (probe->okButton().getBounds(), juce::Rectangle<int> (300, 130, 100, 20));
-    EXPECT_EQ (probe->cancelButton().getBounds(), juce::Rectangle<int> (190, 130, 100, 20));
-    const auto text = visibleText (probe->textLayout());
+    EXPECT_EQ (screenState(), ReadyToUpdate);
+    EXPECT_EQ (okButton().getButtonText(), texts().getText (5));
+    EXPECT_EQ (cancelButton().getButtonText(), texts().getText (7));
+    EXPECT_EQ (okButton().getBounds(), juce::Rectangle<int> (300, 130, 100, 20));
+    EXPECT_EQ (cancelButton().getBounds(), juce::Rectangle<int> (190, 130, 100, 20));
+    const auto text = visibleText (layout());
     EXPECT_TRUE (text.contains ("CurrentVersion:Ver.1.03")) << text;
     EXPECT_TRUE (text.contains ("UpdateVersion:Ver.1.10")) << text;
     EXPECT_FALSE (showsSign());

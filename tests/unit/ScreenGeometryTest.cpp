@@ -110,8 +110,8 @@ protected:
         const juce::Rectangle<int> left (w - 230, h - 40, 100, 20);
         const juce::Rectangle<int> middle (20, (h - 20) / 2, w - 40, 20);
 
-        auto& ok = probe->okButton();
-        auto& cancel = probe->cancelButton();
+        auto& ok = okButton();
+        auto& cancel = cancelButton();
 
         EXPECT_EQ (ok.isVisible(), expected.ok);
         if (expected.ok)
@@ -127,10 +127,10 @@ protected:
             EXPECT_EQ (cancel.getButtonText(), texts().getText (expected.cancelText));
         }
 
-        EXPECT_EQ (probe->languageBox().isVisible(), expected.box);
-        EXPECT_EQ (probe->progressBar().isVisible(), expected.bar);
-        EXPECT_EQ (probe->languageBox().getBounds(), middle);
-        EXPECT_EQ (probe->progressBar().getBounds(), middle);
+        EXPECT_EQ (languageBox().isVisible(), expected.box);
+        EXPECT_EQ (progressBar().isVisible(), expected.bar);
+        EXPECT_EQ (languageBox().getBounds(), middle);
+        EXPECT_EQ (progressBar().getBounds(), middle);
 
         EXPECT_EQ (ok.getFontName(), texts().getCurrentFontName());
         EXPECT_EQ (cancel.getFontName(), texts().getCurrentFontName());
@@ -158,10 +158,10 @@ TEST_F (ScreenGeometry, TheNamedSizeGivesTheNamedBounds)
 {
     open();
     shoot ("ready");
-    EXPECT_EQ (probe->okButton().getBounds(), juce::Rectangle<int> (300, 130, 100, 20));
-    EXPECT_EQ (probe->cancelButton().getBounds(), juce::Rectangle<int> (190, 130, 100, 20));
-    EXPECT_EQ (probe->languageBox().getBounds(), juce::Rectangle<int> (20, 75, 380, 20));
-    EXPECT_EQ (probe->progressBar().getBounds(), juce::Rectangle<int> (20, 75, 380, 20));
+    EXPECT_EQ (okButton().getBounds(), juce::Rectangle<int> (300, 130, 100, 20));
+    EXPECT_EQ (cancelButton().getBounds(), juce::Rectangle<int> (190, 130, 100, 20));
+    EXPECT_EQ (languageBox().getBounds(), juce::Rectangle<int> (20, 75, 380, 20));
+    EXPECT_EQ (progressBar().getBounds(), juce::Rectangle<int> (20, 75, 380, 20));
 }
 
 TEST_F (ScreenGeometry, EnglishButtonTextsAndTitle)
@@ -173,11 +173,11 @@ TEST_F (ScreenGeometry, EnglishButtonTextsAndTitle)
     {
         this->shoot (shot);
         juce::String s;
-        if (probe->okButton().isVisible())
-            s << probe->okButton().getButtonText();
+        if (okButton().isVisible())
+            s << okButton().getButtonText();
         s << "|";
-        if (probe->cancelButton().isVisible())
-            s << probe->cancelButton().getButtonText();
+        if (cancelButton().isVisible())
+            s << cancelButton().getButtonText();
         return s;
     };
 
@@ -211,16 +211,16 @@ TEST_F (ScreenGeometry, ChoosingALanguageRecomposesTheLanguageScreenInIt)
     open();
     if (texts().getLanguageName (11).isEmpty() || texts().getLanguageName (6).isEmpty())
         GTEST_SKIP() << "the text loader has no language names yet, so the box lists English only";
-    screentour::listAllLanguages (*probe);
-    auto& box = probe->languageBox();
+    screentour::listAllLanguages (*screen);
+    auto& box = languageBox();
 
     box.setSelectedId (12, juce::sendNotificationSync); // Japanese
     EXPECT_EQ (texts().getCurrentLanguage(), 11);
-    EXPECT_EQ (probe->screenState(), SelectLanguage);
+    EXPECT_EQ (screenState(), SelectLanguage);
     EXPECT_EQ (box.getSelectedId(), 12);
     EXPECT_EQ (window.getName(), texts().getText (3));
-    EXPECT_EQ (probe->okButton().getButtonText(), texts().getText (4));
-    EXPECT_EQ (probe->cancelButton().getButtonText(), texts().getText (6));
+    EXPECT_EQ (okButton().getButtonText(), texts().getText (4));
+    EXPECT_EQ (cancelButton().getButtonText(), texts().getText (6));
     EXPECT_EQ (juce::Font::getFallbackFontName(), texts().getFontName (11));
 
     // The box shows the current language again whenever the screen is composed.
@@ -238,56 +238,56 @@ TEST_F (ScreenGeometry, StatesOutsideTheKnownOnesAddNoTextAndLeaveTheButtons)
 {
     open();
     shoot ("ready");
-    probe->show (9);
-    EXPECT_EQ (probe->textLayout().getNumGlyphs(), 0);
-    EXPECT_TRUE (probe->okButton().isVisible());
-    EXPECT_EQ (probe->okButton().getButtonText(), texts().getText (5));
-    EXPECT_FALSE (probe->languageBox().isVisible());
-    EXPECT_FALSE (probe->progressBar().isVisible());
+    show (9);
+    EXPECT_EQ (layout().getNumGlyphs(), 0);
+    EXPECT_TRUE (okButton().isVisible());
+    EXPECT_EQ (okButton().getButtonText(), texts().getText (5));
+    EXPECT_FALSE (languageBox().isVisible());
+    EXPECT_FALSE (progressBar().isVisible());
 
     // Without a valid file the same state is the file-error screen.
-    probe->updateFileValid() = 0;
-    probe->show (9);
-    EXPECT_FALSE (probe->okButton().isVisible());
-    EXPECT_EQ (probe->cancelButton().getButtonText(), texts().getText (4));
-    EXPECT_GT (probe->textLayout().getNumGlyphs(), 0);
+    MainComponentProbe::setUpdateFileValid (*screen, 0);
+    show (9);
+    EXPECT_FALSE (okButton().isVisible());
+    EXPECT_EQ (cancelButton().getButtonText(), texts().getText (4));
+    EXPECT_GT (layout().getNumGlyphs(), 0);
 }
 
 TEST_F (ScreenGeometry, HeadingsAndTheBottomOfTheText)
 {
     open();
-    auto& layout = probe->textLayout();
+    auto& text = layout();
 
     for (const char* shot : { "language", "updating-050" })
     {
         SCOPED_TRACE (shot);
         shoot (shot);
-        EXPECT_FLOAT_EQ (layout.getGlyph (0).getLeft(), 20.0f);
-        EXPECT_NEAR (topOf (layout, 0), 20.0f, 0.01f);
+        EXPECT_FLOAT_EQ (text.getGlyph (0).getLeft(), 20.0f);
+        EXPECT_NEAR (topOf (text, 0), 20.0f, 0.01f);
 
         // The body starts at the bottom of the heading's last glyph, on the empty line
         // that "\n\n" leaves.
-        const int body = firstGlyphAt (layout, 40.0f);
+        const int body = firstGlyphAt (text, 40.0f);
         ASSERT_GT (body, 0);
-        EXPECT_NEAR (topOf (layout, body), bottomOf (layout, body - 1), 0.01f);
-        EXPECT_GE (topOf (layout, body), 20.0f + 2 * 13.0f - 0.01f);
+        EXPECT_NEAR (topOf (text, body), bottomOf (text, body - 1), 0.01f);
+        EXPECT_GE (topOf (text, body), 20.0f + 2 * 13.0f - 0.01f);
     }
 
     shoot ("ready");
-    const int versions = firstGlyphAt (layout, 60.0f);
+    const int versions = firstGlyphAt (text, 60.0f);
     ASSERT_GT (versions, 0);
-    EXPECT_NEAR (topOf (layout, versions), bottomOf (layout, versions - 1) + 5.0f, 0.01f);
+    EXPECT_NEAR (topOf (text, versions), bottomOf (text, versions - 1) + 5.0f, 0.01f);
 
     for (const char* shot : { "file-error", "failed", "not-found" })
     {
         shoot (shot);
-        EXPECT_FLOAT_EQ (layout.getGlyph (0).getLeft(), 105.0f) << shot;
-        EXPECT_NEAR (topOf (layout, 0), 20.0f, 0.01f) << shot;
+        EXPECT_FLOAT_EQ (text.getGlyph (0).getLeft(), 105.0f) << shot;
+        EXPECT_NEAR (topOf (text, 0), 20.0f, 0.01f) << shot;
     }
 
     shoot ("complete");
-    EXPECT_FLOAT_EQ (layout.getGlyph (0).getLeft(), 20.0f);
-    EXPECT_NEAR (topOf (layout, 0), 20.0f, 0.01f);
+    EXPECT_FLOAT_EQ (text.getGlyph (0).getLeft(), 20.0f);
+    EXPECT_NEAR (topOf (text, 0), 20.0f, 0.01f);
 }
 
 TEST_F (ScreenGeometry, ConnectHintAt36Or51InRussian)
@@ -298,12 +298,12 @@ TEST_F (ScreenGeometry, ConnectHintAt36Or51InRussian)
         SCOPED_TRACE (language);
         useLanguage (language);
         shoot ("ready");
-        juce::GlyphArrangement composed (probe->textLayout());
+        juce::GlyphArrangement composed (layout());
 
         const float y = language == 6 ? 51.0f : 36.0f;
-        probe->textLayout().clear();
-        probe->addConnectHint (40.0f, y, language, texts().getCurrentFontName());
-        juce::GlyphArrangement hint (probe->textLayout());
+        layout().clear();
+        MainComponentProbe::addConnectHint (*screen, 40.0f, y, language, texts().getCurrentFontName());
+        juce::GlyphArrangement hint (layout());
 
         ASSERT_GT (hint.getNumGlyphs(), 0);
         EXPECT_NEAR (topOf (hint, 0), y, 0.01f);
@@ -323,10 +323,10 @@ TEST_F (ScreenGeometry, ReconnectStepsAt36WithTheirHeadingOnlyWhenNotFound)
 
         // Not found: heading at 20, step 1 at 36, step 2 below one or two lines.
         shoot ("not-found");
-        juce::GlyphArrangement notFound (probe->textLayout());
-        probe->textLayout().clear();
-        probe->addReconnectSteps (105.0f, 20.0f, language, font, true);
-        juce::GlyphArrangement withHeading (probe->textLayout());
+        juce::GlyphArrangement notFound (layout());
+        layout().clear();
+        MainComponentProbe::addReconnectSteps (*screen, 105.0f, 20.0f, language, font, true);
+        juce::GlyphArrangement withHeading (layout());
 
         ASSERT_EQ (notFound.getNumGlyphs(), withHeading.getNumGlyphs());
         EXPECT_EQ (findRun (notFound, withHeading), 0);
@@ -341,10 +341,10 @@ TEST_F (ScreenGeometry, ReconnectStepsAt36WithTheirHeadingOnlyWhenNotFound)
 
         // Failed: the error heading, then the steps at 36 without their heading.
         shoot ("failed");
-        juce::GlyphArrangement failed (probe->textLayout());
-        probe->textLayout().clear();
-        probe->addReconnectSteps (105.0f, 20.0f, language, font, false);
-        juce::GlyphArrangement steps (probe->textLayout());
+        juce::GlyphArrangement failed (layout());
+        layout().clear();
+        MainComponentProbe::addReconnectSteps (*screen, 105.0f, 20.0f, language, font, false);
+        juce::GlyphArrangement steps (layout());
 
         ASSERT_GT (steps.getNumGlyphs(), 0);
         EXPECT_NEAR (topOf (steps, 0), 36.0f, 0.01f);
@@ -364,13 +364,13 @@ TEST_F (ScreenGeometry, EnglishHintAndFirstStepTakeTwoLines)
     useLanguage (0);
     const auto font = texts().getCurrentFontName();
 
-    probe->textLayout().clear();
-    probe->addConnectHint (40.0f, 36.0f, 0, font);
-    EXPECT_EQ (lineTops (probe->textLayout()), (std::set<int> { 3600, 4900 }));
+    layout().clear();
+    MainComponentProbe::addConnectHint (*screen, 40.0f, 36.0f, 0, font);
+    EXPECT_EQ (lineTops (layout()), (std::set<int> { 3600, 4900 }));
 
-    probe->textLayout().clear();
-    probe->addReconnectSteps (105.0f, 20.0f, 0, font, false);
-    EXPECT_EQ (lineTops (probe->textLayout(), 64.5f), (std::set<int> { 3600, 4900 }));
+    layout().clear();
+    MainComponentProbe::addReconnectSteps (*screen, 105.0f, 20.0f, 0, font, false);
+    EXPECT_EQ (lineTops (layout(), 64.5f), (std::set<int> { 3600, 4900 }));
 }
 
 TEST_F (ScreenGeometry, ChineseAndKoreanHintAndFirstStepTakeOneLine)
@@ -387,13 +387,13 @@ TEST_F (ScreenGeometry, ChineseAndKoreanHintAndFirstStepTakeOneLine)
         for (int w : { 420, 300 })
         {
             screen->setSize (w, 170);
-            probe->textLayout().clear();
-            probe->addConnectHint (40.0f, 36.0f, language, font);
-            EXPECT_EQ (lineTops (probe->textLayout()), std::set<int> { 3600 }) << "width " << w;
+            layout().clear();
+            MainComponentProbe::addConnectHint (*screen, 40.0f, 36.0f, language, font);
+            EXPECT_EQ (lineTops (layout()), std::set<int> { 3600 }) << "width " << w;
 
-            probe->textLayout().clear();
-            probe->addReconnectSteps (105.0f, 20.0f, language, font, false);
-            EXPECT_EQ (lineTops (probe->textLayout(), 51.5f), std::set<int> { 3600 }) << "width " << w;
+            layout().clear();
+            MainComponentProbe::addReconnectSteps (*screen, 105.0f, 20.0f, language, font, false);
+            EXPECT_EQ (lineTops (layout(), 51.5f), std::set<int> { 3600 }) << "width " << w;
         }
     }
 }
@@ -403,26 +403,63 @@ TEST_F (ScreenGeometry, VersionsAndModelNameInTheTexts)
     open();
     useLanguage (0);
     shoot ("ready");
-    EXPECT_TRUE (visibleText (probe->textLayout()).contains ("CurrentVersion:Ver.1.03"));
-    EXPECT_TRUE (visibleText (probe->textLayout()).contains ("UpdateVersion:Ver.1.10"));
-    EXPECT_TRUE (visibleText (probe->textLayout()).startsWith ("UpdatestheversionofyourKRV-7000firmware."));
+    EXPECT_TRUE (visibleText (layout()).contains ("CurrentVersion:Ver.1.03"));
+    EXPECT_TRUE (visibleText (layout()).contains ("UpdateVersion:Ver.1.10"));
+    EXPECT_TRUE (visibleText (layout()).startsWith ("UpdatestheversionofyourKRV-7000firmware."));
 
-    probe->currentFirmwareVersion() = 100;
-    probe->newFirmwareVersion() = 1234;
-    probe->show (ReadyToUpdate);
-    EXPECT_TRUE (visibleText (probe->textLayout()).contains ("CurrentVersion:Ver.1.00"));
-    EXPECT_TRUE (visibleText (probe->textLayout()).contains ("UpdateVersion:Ver.12.34"));
+    MainComponentProbe::setCurrentFirmwareVersion (*screen, 100);
+    MainComponentProbe::setUpdateFileValid (*screen, 1, 1234);
+    show (ReadyToUpdate);
+    EXPECT_TRUE (visibleText (layout()).contains ("CurrentVersion:Ver.1.00"));
+    EXPECT_TRUE (visibleText (layout()).contains ("UpdateVersion:Ver.12.34"));
 
     shoot ("not-found");
-    EXPECT_TRUE (visibleText (probe->textLayout()).startsWith ("YourKRV-7000isnotrecognized."));
+    EXPECT_TRUE (visibleText (layout()).startsWith ("YourKRV-7000isnotrecognized."));
     shoot ("updating-000");
-    EXPECT_TRUE (visibleText (probe->textLayout()).startsWith ("UpdatingyourKRV-7000firmware."));
+    EXPECT_TRUE (visibleText (layout()).startsWith ("UpdatingyourKRV-7000firmware."));
     shoot ("complete");
-    EXPECT_EQ (visibleText (probe->textLayout()), "TheupdateofyourversionoftheKRV-7000firmwareisnowcomplete.");
+    EXPECT_EQ (visibleText (layout()), "TheupdateofyourversionoftheKRV-7000firmwareisnowcomplete.");
     shoot ("file-error");
-    EXPECT_EQ (visibleText (probe->textLayout()), "Thereisanerrorintheupdatefile.");
+    EXPECT_EQ (visibleText (layout()), "Thereisanerrorintheupdatefile.");
     shoot ("language");
-    EXPECT_EQ (visibleText (probe->textLayout()), "LanguageSelectionsPleaseselectalanguage.");
+    EXPECT_EQ (visibleText (layout()), "LanguageSelectionsPleaseselectalanguage.");
+}
+
+namespace
+{
+// The printf conversions of a text, in order ("s", "d", "02d"); "%%" is none.
+juce::StringArray conversionsOf (const juce::String& text)
+{
+    juce::StringArray found;
+    for (int i = text.indexOfChar ('%'); i >= 0; i = text.indexOfChar (i + 1, '%'))
+    {
+        int end = i + 1;
+        while (end < text.length() && juce::String ("0123456789.-+ #lh").containsChar (text[end]))
+            ++end;
+        if (end < text.length() && text[end] == '%' && end == i + 1)
+        {
+            i = end;
+            continue;
+        }
+        found.add (text.substring (i + 1, end + 1));
+        i = end;
+    }
+    return found;
+}
+} // namespace
+
+TEST_F (ScreenGeometry, EveryLanguagesFormatsTakeTheArgumentsTheScreensPass)
+{
+    // A conversion the screens do not pass an argument for would read garbage.
+    open();
+    for (int language = 0; language < TxtLoader::languageCount; ++language)
+    {
+        useLanguage (language);
+        for (int index : { 12, 15, 17, 20, 21, 23 })
+            EXPECT_EQ (conversionsOf (texts().getText (index)), juce::StringArray ("s")) << language << " " << index;
+        for (int index : { 13, 14 })
+            EXPECT_EQ (conversionsOf (texts().getText (index)), juce::StringArray ("d", "02d")) << language << " " << index;
+    }
 }
 
 TEST (FormatText, PassesUtf8ThroughAndFormatsNumbers)

@@ -93,9 +93,9 @@ TEST_F (ScreenPixels, ButtonFacesAndBevels)
         EXPECT_TRUE (isRgb (image, x0 + 50, 150, 234, 234, 234));
     }
 
-    probe->okButton().setState (juce::Button::buttonDown);
+    okButton().setState (juce::Button::buttonDown);
     image = screen->createComponentSnapshot (screen->getLocalBounds(), true, 1.0f);
-    probe->okButton().setState (juce::Button::buttonNormal);
+    okButton().setState (juce::Button::buttonNormal);
 
     EXPECT_TRUE (isRgb (image, 306, 140, 234, 234, 234));
     EXPECT_TRUE (isRgb (image, 350, 130, 0, 0, 0, 3));

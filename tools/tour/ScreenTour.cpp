@@ -43,7 +43,6 @@ int renderLanguage (int language, const juce::File& folder)
     juce::Component window;
     MainComponent screen;
     window.addAndMakeVisible (screen);
-    MainComponentProbe probe (screen);
 
     auto* texts = TxtLoader::getInstance();
     texts->selectLanguage (language);
@@ -53,12 +52,12 @@ int renderLanguage (int language, const juce::File& folder)
         return 0;
     }
 
-    screentour::listAllLanguages (probe);
+    screentour::listAllLanguages (screen);
 
     int written = 0;
     for (const auto& shot : screentour::shots())
     {
-        const auto image = screentour::render (probe, shot);
+        const auto image = screentour::render (screen, shot);
         const auto file = folder.getChildFile (juce::String (shot.name) + "-" + screentour::languageCode (language) + ".png");
         if (! writePng (image, file))
         {

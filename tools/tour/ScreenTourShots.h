@@ -58,35 +58,25 @@ constexpr int controllerVersion = 103; // shown as 1.03
 constexpr int fileVersion = 110;       // shown as 1.10
 
 /** Lists every language in the combo box, as on a system that has all their locales. */
-inline void listAllLanguages (MainComponentProbe& probe)
+inline void listAllLanguages (MainComponent& screen)
 {
     auto* texts = TxtLoader::getInstance();
-    auto& box = probe.languageBox();
-    box.clear (juce::dontSendNotification);
+    auto* box = MainComponentProbe::languageBox (screen);
+    box->clear (juce::dontSendNotification);
     for (int i = 0; i < TxtLoader::languageCount; ++i)
-        box.addItem (texts->getLanguageName (i), i + 1);
+        box->addItem (texts->getLanguageName (i), i + 1);
 }
 
 /** Brings the screen of shot up in the current language (with the controller at 1.03 and
     an update file of 1.10, or no valid file) and renders it. */
-inline juce::Image render (MainComponentProbe& probe, const Shot& shot)
+inline juce::Image render (MainComponent& screen, const Shot& shot)
 {
-    probe.currentFirmwareVersion() = controllerVersion;
-    if (shot.validFile)
-    {
-        probe.pretendValidFile (fileVersion);
-    }
-    else
-    {
-        probe.updateFileValid() = 0;
-        probe.newFirmwareVersion() = -1;
-    }
-
-    probe.show (shot.state);
+    MainComponentProbe::setCurrentFirmwareVersion (screen, controllerVersion);
+    MainComponentProbe::setUpdateFileValid (screen, shot.validFile ? 1 : 0, fileVersion);
+    MainComponentProbe::forceScreenState (screen, shot.state);
     if (shot.state == Updating)
-        probe.showProgress (shot.progress);
+        MainComponentProbe::showProgress (screen, shot.progress);
 
-    auto& screen = probe.component;
     return screen.createComponentSnapshot (screen.getLocalBounds(), true, 1.0f);
 }
 } // namespace screentour

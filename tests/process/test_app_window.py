@@ -1,0 +1,82 @@
+"""The updater's window and its single-instance rule, in a real process under X."""
+import subprocess
+import time
+import unittest
+
+from krvprocess import Updater, wait_for, windows_named, xdotool, xhelper
+
+
+class MainWindowTest(unittest.TestCase):
+    def setUp(self):
+        xhelper("wm-atoms")
+        self.app = Updater()
+        self.app.start()
+
+    def tearDown(self):
+        self.app.stop()
+
+    def test_window_is_titled_and_holds_the_420_by_170_screen(self):
+        self.assertEqual(self.app.title(), "Updater Program")
+        geometry = self.app.geometry()
+        self.assertEqual((geometry["WIDTH"], geometry["HEIGHT"]), (420, 170))
+        # Centred on the 1024 x 768 screen.
+        self.assertAlmostEqual(geometry["X"], (1024 - 420) // 2, delta=2)
+        self.assertAlmostEqual(geometry["Y"], (768 - 170) // 2, delta=2)
+
+    def test_window_asks_to_stay_on_top_and_not_to_be_resized(self):
+        props = subprocess.run(["xprop", "-id", self.app.window], capture_output=True, text=True).stdout
+        self.assertIn("_NET_WM_STATE_ABOVE", props)
+        actions = next((line for line in props.splitlines() if line.startswith("_NET_WM_ALLOWED_ACTIONS")), "")
+        self.assertNotIn("_NET_WM_ACTION_RESIZE", actions)
+        self.assertNotIn("_NET_WM_ACTION_CLOSE", actions)
+        self.assertNotIn("_NET_WM_ACTION_MINIMIZE", actions)
+        self.assertNotIn("_NET_WM_ACTION_FULLSCREEN", actions)
+        # Motif hints: functions = move only (4); no close (32), resize (2) or maximise (16).
+        motif = next(line for line in props.splitlines() if line.startswith("_MOTIF_WM_HINTS"))
+        functions = int(motif.split("=")[1].split(",")[1], 0)
+        self.assertEqual(functions, 4)
+
+    def test_close_request_leaves_the_window_open(self):
+        xhelper("close", self.app.window)
+        time.sleep(1.0)
+        self.assertTrue(self.app.alive())
+        self.assertEqual(windows_named("Updater Program"), [self.app.window])
+
+    def test_second_start_hands_over_and_brings_the_first_to_the_front(self):
+        decoy = subprocess.Popen([xhelper_path(), "decoy", "30"], stdout=subprocess.PIPE, text=True)
+        try:
+            decoy_window = decoy.stdout.readline().strip()
+            self.assertTrue(wait_for(lambda: xdotool("getwindowfocus") == decoy_window, timeout=5))
+
+            second = subprocess.run([self.app.exe], cwd=self.app.folder, env=self.app.env,
+                                    capture_output=True, timeout=20)
+            self.assertEqual(second.returncode, 0)
+            self.assertEqual(windows_named("Updater Program"), [self.app.window])
+            self.assertTrue(self.app.alive())
+            self.assertTrue(wait_for(lambda: xdotool("getwindowfocus") == self.app.window, timeout=5),
+                            "the running window did not take the focus")
+        finally:
+            decoy.kill()
+            decoy.wait()
+
+
+def xhelper_path():
+    import os
+    from krvprocess import BIN_DIR
+    return os.path.join(BIN_DIR, "krv_xhelper")
+
+
+if __name__ == "__main__":
+    unittest.main()
+
+
+class SystemQuitTest(unittest.TestCase):
+    def test_termination_request_ends_the_program_through_its_own_quit(self):
+        app = Updater()
+        try:
+            app.start()
+            app.process.send_signal(15)
+            self.assertEqual(app.process.wait(10), 0)
+            self.assertEqual(windows_named("Updater Program"), [])
+        finally:
+            app.stop()
