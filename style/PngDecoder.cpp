@@ -3,7 +3,6 @@
 #include <png.h>
 
 #include <cstring>
-#include <vector>
 
 bool PngDecoder::hasSignature (const void* data, std::size_t size) noexcept
 {
@@ -35,9 +34,9 @@ juce::Image PngDecoder::decode (const void* data, std::size_t size)
 
     const auto width = (int) png.width;
     const auto height = (int) png.height;
-    std::vector<png_byte> pixels ((std::size_t) width * (std::size_t) height * 4);
+    juce::HeapBlock<png_byte> pixels ((std::size_t) width * (std::size_t) height * 4);
 
-    if (png_image_finish_read (&png, nullptr, pixels.data(), 0, nullptr) == 0)
+    if (png_image_finish_read (&png, nullptr, pixels.get(), 0, nullptr) == 0)
     {
         png_image_free (&png);
         return {};
@@ -45,7 +44,7 @@ juce::Image PngDecoder::decode (const void* data, std::size_t size)
 
     juce::Image image (withAlpha ? juce::Image::ARGB : juce::Image::RGB, width, height, false);
     const juce::Image::BitmapData out (image, juce::Image::BitmapData::writeOnly);
-    const png_byte* src = pixels.data();
+    const png_byte* src = pixels.get();
 
     for (int y = 0; y < height; ++y)
     {

@@ -10,7 +10,7 @@
 class PngDecoder
 {
 public:
-    static constexpr int maxSide = 16384; // larger pictures are refused
+    static constexpr int maxSide = 4096; // larger pictures are refused
 
     static bool hasSignature (const void* data, std::size_t size) noexcept;
 

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 namespace
@@ -216,11 +217,18 @@ TEST (ImageLoader, CorruptPngsAreRefusedWithoutHarm)
         }
     }
 
-    // A header that claims a picture far too large to take.
-    auto huge = whole;
-    huge[16] = 0x00; huge[17] = 0x01; huge[18] = 0x00; huge[19] = 0x00; // width 65536
-    GuardedBytes guarded (huge);
-    EXPECT_FALSE (ImageLoader::decodePicture (guarded.data(), guarded.size).isValid());
+    // Pictures wider or higher than 4096 pixels are not taken.
+    auto pngOf = [] (int w, int h)
+    {
+        juce::MemoryOutputStream out;
+        juce::PNGImageFormat().writeImageToStream (juce::Image (juce::Image::ARGB, w, h, true), out);
+        return Bytes ((const std::uint8_t*) out.getData(), (const std::uint8_t*) out.getData() + out.getDataSize());
+    };
+    for (auto [w, h, taken] : { std::tuple { 4096, 1, true }, { 1, 4096, true }, { 4097, 1, false }, { 1, 4097, false } })
+    {
+        GuardedBytes guarded (pngOf (w, h));
+        EXPECT_EQ (ImageLoader::decodePicture (guarded.data(), guarded.size).isValid(), taken) << w << " x " << h;
+    }
 }
 
 TEST (BmpDecoder, Bottom24BitRowsBecomeTopRowsOfAnRgbImage)
