@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Starts the updater from a folder of its own, beside the simulated KRV-7000 (under the
 device library's file name) and a demo update file. With a display the user drives it;
-without one it runs under a private Xvfb and saves screenshots of what it shows."""
+without one it runs under a private Xvfb and saves screenshots of what it shows.
+With --tour it renders every screen in every language into out/tour/ instead."""
 import os
 import shutil
 import subprocess
@@ -69,9 +70,21 @@ def isolated(command):
     if shutil.which("unshare") and subprocess.run(probe, capture_output=True).returncode == 0:
         return ["unshare", "-mn", "sh", "-c", 'mount -t tmpfs tmpfs /var/tmp && exec "$0"'] + command
     return command
+def tour():
+    """Renders every screen in every language into out/tour/."""
+    folder = os.path.join(ROOT, "out", "tour")
+    if os.path.isdir(folder):
+        shutil.rmtree(folder)
+    result = subprocess.call([os.path.join(BIN, "krv_screen_tour"), folder])
+    if result == 0:
+        print(f"Screen tour: {folder}")
+    return result
 
 
 def main():
+    if "--tour" in sys.argv[1:]:
+        return tour()
+
     run_dir = os.path.join(ROOT, "out", "run")
     exe = assemble(run_dir)
     sim_env = simulator_environment(run_dir)

@@ -12,11 +12,13 @@ public:
     static ImageLoader* getInstance();
     static void deleteInstance();
 
-    /** The picture at index (0: the warning sign), or null. Not owned by the caller. */
+    /** The picture at index (0: the warning sign), or null when there is none or it did
+        not decode. Owned by the loader. */
     juce::Image* getImage (int index);
 
-    /** Decodes a picture the way the constructor does: PNG and the framework's other
-        formats, else a 24- or 32-bit Windows bitmap. Invalid on failure. */
+    /** Decodes bytes of any origin as the loader decodes its pictures: a PNG, else a 24-
+        or 32-bit Windows bitmap. Invalid on failure, whatever the bytes. Nothing is cached,
+        so any buffer may be handed in. */
     static juce::Image decodePicture (const void* data, std::size_t size);
 
     virtual ~ImageLoader();
@@ -26,7 +28,7 @@ public:
 private:
     ImageLoader();
 
-    juce::Image* images[imageCount] {};
+    juce::Image images[imageCount]; // invalid where a picture failed to decode
 
     JUCE_DECLARE_NON_COPYABLE (ImageLoader)
 };

@@ -61,5 +61,30 @@ struct MainComponentProbe
         const juce::ScopedLock sl (c.answerLock);
         std::memcpy (copy.data(), c.answer, copy.size());
         return copy;
+    // Screen composition, block by block.
+    static juce::GlyphArrangement& editTextLayout (MainComponent& c) { return c.textLayout; }
+    static void addConnectHint (MainComponent& c, float x, float y, int language, const juce::String& font)
+    {
+        c.addConnectHint (x, y, language, font);
+    }
+    static void addReconnectSteps (MainComponent& c, float x, float y, int language, const juce::String& font, bool withHeading)
+    {
+        c.addReconnectSteps (x, y, language, font, withHeading);
+    }
+
+    /** Makes the progress bar show value at once: the bar creeps towards a new value on
+        its own timer, but jumps to it from an indeterminate (negative) one. */
+    static void showProgress (MainComponent& c, double value)
+    {
+        // The bar's Timer base is private; a C-style cast may still name it.
+        auto& barTimer = (juce::Timer&) *c.progressBar;
+
+        c.sharedProgress.store (-1.0);
+        c.progressValue = -1.0;
+        barTimer.timerCallback();
+
+        c.sharedProgress.store (value);
+        c.progressValue = value;
+        barTimer.timerCallback();
     }
 };

@@ -1,0 +1,56 @@
+#include "style/ZizarButton.h"
+
+#include "style/BtnLookAndFeel.h"
+
+ZizarButton::ZizarButton (const juce::String& name)
+    : juce::Button (name)
+{
+    lookAndFeel = new BtnLookAndFeel();
+    setLookAndFeel (lookAndFeel);
+
+    setColour (juce::TextButton::buttonColourId, juce::Colour (0xff000000));
+    setColour (juce::TextButton::buttonOnColourId, juce::Colour (0xff000000));
+
+    setConnectedEdges (ConnectedOnLeft | ConnectedOnRight | ConnectedOnTop | ConnectedOnBottom);
+}
+
+ZizarButton::~ZizarButton()
+{
+    // The look-and-feel must not be in use by the component when it goes.
+    setLookAndFeel (nullptr);
+    delete lookAndFeel;
+    lookAndFeel = nullptr;
+}
+
+void ZizarButton::setFontName (const juce::String& name)
+{
+    fontName = name;
+}
+
+void ZizarButton::setFontStyle (const int& style)
+{
+    fontStyle = style;
+}
+
+void ZizarButton::setText (const juce::String& text)
+{
+    if (text == getButtonText())
+        repaint();
+    else
+        setButtonText (text);
+}
+
+void ZizarButton::paintButton (juce::Graphics& g, bool isMouseOver, bool isButtonDown)
+{
+    const auto colourId = getToggleState() ? juce::TextButton::buttonOnColourId
+                                           : juce::TextButton::buttonColourId;
+
+    getLookAndFeel().drawButtonBackground (g, *this, findColour (colourId, false), isMouseOver, isButtonDown);
+
+    g.setFont (juce::Font (fontName, juce::jmin ((float) getHeight() * 0.8f, 13.0f), fontStyle));
+    g.setColour (juce::Colour (0xff101010));
+
+    const int offset = isButtonDown ? 5 : 4;
+    g.drawFittedText (getButtonText(), offset, offset, getWidth() - 8, getHeight() - 8,
+                      juce::Justification (justification), 1, 0.7f);
+}
