@@ -73,16 +73,23 @@ class Screen:
         ("file-error", ("", "OK"), "error in the update file"),
     ]
 
+    @staticmethod
+    def _letters(text):
+        """A button caption as OCR may read it: only letters, lower case, with the
+        shapes it confuses (l/i/I/1, o/0) folded together."""
+        folded = "".join(c for c in text.lower() if c.isalnum())
+        return folded.translate(str.maketrans("i10", "llo"))
+
     def kind(self):
-        buttons = (self.left, self.right)
+        buttons = (self._letters(self.left), self._letters(self.right))
         for name, expected, phrase in self.KINDS:
-            if buttons == expected and phrase in self.text:
+            if buttons == tuple(self._letters(e) for e in expected) and phrase in self.text:
                 return name
         # Where the text cannot be read (no usable font yet), the buttons alone tell the
         # screens apart, except those with a single OK. Text of another screen never passes.
         if any(phrase in self.text for _, _, phrase in self.KINDS):
             return "unknown"
-        matches = [name for name, expected, _ in self.KINDS if buttons == expected]
+        matches = [name for name, expected, _ in self.KINDS if buttons == tuple(self._letters(e) for e in expected)]
         return matches[0] if len(matches) == 1 else "unknown"
 
     def __str__(self):
@@ -180,8 +187,8 @@ class Updater:
 
     def read(self, name=None):
         shot = self.screenshot(name)
-        return Screen(ocr(shot, (422, 124, 0, 0)), button_text(shot, (100, 24, 190, 128)),
-                      button_text(shot, (100, 24, 300, 128)))
+        return Screen(ocr(shot, (422, 124, 0, 0)), button_text(shot, (92, 14, 194, 133)),
+                      button_text(shot, (92, 14, 304, 133)))
 
     def wait_for(self, kind, timeout=10, name=None):
         deadline = time.time() + timeout
