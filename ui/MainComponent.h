@@ -81,6 +81,7 @@ private:
     void debugTrace (const char* format, ...);
     void requestState (int state);
     bool waitForAnswer (int timeoutMs);
+    bool waitForInput (int timeoutMs);
     void takeAnswer();
     void publishProgress (double value);
     bool transferRecords();

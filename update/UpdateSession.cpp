@@ -8,6 +8,7 @@
 #include "update/UpdateFileLocation.h"
 #include "update/UpdateReports.h"
 
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -280,7 +281,7 @@ bool MainComponent::isDeviceStreaming()
 {
     // A device in normal mode sends input reports unasked; one in update mode is silent.
     for (int i = 0; i < streamingSignals; ++i)
-        if (! waitForAnswer (timings.streamingMs))
+        if (! waitForInput (timings.streamingMs))
             return false;
 
     return true;
@@ -329,7 +330,7 @@ void MainComponent::requestState (int state)
     triggerAsyncUpdate();
 }
 
-bool MainComponent::waitForAnswer (int timeoutMs)
+bool MainComponent::waitForInput (int timeoutMs)
 {
     // Once the thread is asked to stop, no wait holds it: the StopWaker has signalled the
     // event, and every later wait returns at once as unanswered.
@@ -346,6 +347,25 @@ bool MainComponent::waitForAnswer (int timeoutMs)
 
     takeAnswer();
     return true;
+}
+
+bool MainComponent::waitForAnswer (int timeoutMs)
+{
+    // A controller that was streaming knob reports may still have some on their way when
+    // it is asked something: those are not answers (their codes are below the protocol's),
+    // so the wait goes on for the time left. A cleared buffer (code 0: the device came or
+    // went, or the tool is quitting) still ends the wait as a wrong answer.
+    const auto deadline = juce::Time::getMillisecondCounterHiRes() + timeoutMs;
+
+    for (;;)
+    {
+        const auto left = deadline - juce::Time::getMillisecondCounterHiRes();
+        if (! waitForInput (juce::jmax (0, (int) std::ceil (left))))
+            return false;
+
+        if (answer[0] == 0 || answer[0] >= HID_UPDATE_ANS_MODE)
+            return true;
+    }
 }
 
 void MainComponent::takeAnswer()

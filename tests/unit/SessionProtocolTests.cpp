@@ -261,6 +261,27 @@ TEST_F (UpdateSession, AStreamingDeviceIsAskedToEnterUpdateMode)
         { "HID_UPDATE_ANS_COMPLETE(0xfc, 100). @467" } }));
 }
 
+TEST_F (UpdateSession, KnobReportsStillOnTheirWayAreNotTakenForAnswers)
+{
+    // The controller was streaming: reports it sent just before it switched arrive after
+    // the mode request, and more arrive while the information report is out.
+    h.timings.streamingMs = 1000;
+    WillingController controller;
+    start (recordsSending ({ 0, 3 }), [&] (const Report& r, int index) -> std::vector<Report>
+    {
+        auto answers = controller (r, index);
+        if (r[0] == 0xF4 || r[0] == 0xF0)
+            answers.insert (answers.begin(), { answer (0x01, 7), answer (0x01, 8) });
+        return answers;
+    }, true);
+    finish (UpdateComplete);
+
+    EXPECT_EQ (countCode (h.writes(), 0xF4), 1);
+    EXPECT_EQ (countCode (h.writes(), 0xF0), 1);
+    for (const auto& line : h.traceLines())
+        EXPECT_EQ (line.find ("unexpected"), std::string::npos) << line;
+}
+
 TEST_F (UpdateSession, FifteenRefusedModeRequestsFailBeforeTheInformationReport)
 {
     h.timings.streamingMs = 1000;
