@@ -61,6 +61,8 @@ struct MainComponentProbe
         const juce::ScopedLock sl (c.answerLock);
         std::memcpy (copy.data(), c.answer, copy.size());
         return copy;
+    }
+
     // Screen composition, block by block.
     static juce::GlyphArrangement& editTextLayout (MainComponent& c) { return c.textLayout; }
     static void addConnectHint (MainComponent& c, float x, float y, int language, const juce::String& font)
