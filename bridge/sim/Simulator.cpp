@@ -276,8 +276,40 @@ int Simulator::input (int hidNumber, unsigned char* buffer, int* length)
     return 1;
 }
 
+namespace
+{
+// Messages that HID_Write gives rise to are posted once the simulator's lock is released:
+// the host's message thread reads the answer at once, and must not find the lock held
+// by the thread that is still returning from HID_Write.
+thread_local std::vector<std::pair<fwbridge::Event, int>>* postsAfterUnlock = nullptr;
+
+struct PostAfterUnlock
+{
+    explicit PostAfterUnlock (fwbridge::MessageTarget& t) : target (t) { postsAfterUnlock = &posts; }
+
+    ~PostAfterUnlock()
+    {
+        postsAfterUnlock = nullptr;
+        for (auto& [event, hidNumber] : posts)
+            target.post (event, hidNumber);
+    }
+
+    fwbridge::MessageTarget& target;
+    std::vector<std::pair<fwbridge::Event, int>> posts;
+};
+} // namespace
+
+void Simulator::postLocked (fwbridge::Event event, int hidNumber)
+{
+    if (postsAfterUnlock != nullptr)
+        postsAfterUnlock->emplace_back (event, hidNumber);
+    else
+        target.post (event, hidNumber);
+}
+
 int Simulator::write (int hidNumber, const unsigned char* data, int length)
 {
+    PostAfterUnlock posts (target); // declared first: runs after the guard has unlocked
     std::lock_guard<std::mutex> guard (lock);
 
     if (data == nullptr || length <= 0 || length > reportSize)
@@ -296,7 +328,8 @@ int Simulator::write (int hidNumber, const unsigned char* data, int length)
     }
 
     ++writes;
-    log.write (reportLine ("out", hidNumber, Report (data, data + length), commandLabel (report)));
+    if (log.isOpen()) // the line costs more than the rest of the answer
+        log.write (reportLine ("out", hidNumber, Report (data, data + length), commandLabel (report)));
 
     const auto step = model.classify (report, writes);
     Fault fault;
@@ -632,7 +665,7 @@ int Simulator::attachLocked (bool announce)
     writes = 0;
     log.write ("---  attached as HID " + std::to_string (currentHidNumber) + ", firmware " + versionText (model.getVersion()));
     if (announce)
-        target.post (fwbridge::Event::arrival, currentHidNumber);
+        postLocked (fwbridge::Event::arrival, currentHidNumber);
     wake.notify_all();
     return currentHidNumber;
 }
@@ -650,7 +683,7 @@ bool Simulator::detachLocked (bool announce)
     model.restart();
     log.write ("---  detached HID " + std::to_string (gone));
     if (announce)
-        target.post (fwbridge::Event::removal, gone);
+        postLocked (fwbridge::Event::removal, gone);
     return true;
 }
 
@@ -705,7 +738,8 @@ void Simulator::executePlanLocked (const Plan& plan, const Fault* fault)
         }
 
         event.kind = Event::deliver;
-        event.label = answerLabel (event.report);
+        if (log.isOpen())
+            event.label = answerLabel (event.report);
         scheduleLocked (event, due);
     }
 
@@ -724,6 +758,11 @@ void Simulator::scheduleLocked (Event event, Clock::time_point due)
     if (synchronous || ! started)
     {
         // Answers come from inside HID_Write; before HID_Start there is no thread either.
+        // Leaving the bus to re-enumerate would overtake the answer it follows, since
+        // nothing here waits: without a thread the controller stays where it is.
+        if (event.kind == Event::leave)
+            return;
+
         if (event.kind == Event::busyTick)
         {
             Report busy ((size_t) reportSize, 0);
@@ -766,10 +805,10 @@ void Simulator::deliverLocked (const Report& report, const std::string& label)
         log.write ("---  the host is not reading: the oldest input report was dropped");
 
     const bool isStream = label == "unasked report";
-    if (! isStream || logStream)
+    if ((! isStream || logStream) && log.isOpen())
         log.write (reportLine ("in", currentHidNumber, report, label));
 
-    target.post (fwbridge::Event::input, currentHidNumber);
+    postLocked (fwbridge::Event::input, currentHidNumber);
 }
 
 void Simulator::runEventLocked (Event& event)

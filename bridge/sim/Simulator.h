@@ -100,6 +100,7 @@ private:
     bool detachLocked (bool announce);
     void scheduleLocked (Event event, Clock::time_point due);
     void deliverLocked (const Report& report, const std::string& label);
+    void postLocked (fwbridge::Event event, int hidNumber);
     void runEventLocked (Event& event);
     void streamLocked();
     void executePlanLocked (const Plan& plan, const Fault* fault);

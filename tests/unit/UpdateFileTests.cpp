@@ -92,7 +92,7 @@ TEST (UpdateFileCrc, MatchesTheXmodemCheckValueAndTheBitwiseRegisterForm)
     EXPECT_EQ (computeCrc16 (nullptr, 0), 0x0000);
 
     std::mt19937 random (7);
-    for (size_t length : { 1u, 2u, 3u, 61u, 62u, 63u, 255u, 256u, 1000u, 4099u })
+    for (size_t length : { 1u, 2u, 3u, 7u, 8u, 9u, 15u, 16u, 17u, 61u, 62u, 63u, 255u, 256u, 1000u, 4099u })
     {
         Bytes data (length);
         for (auto& b : data)
