@@ -150,10 +150,13 @@ class Updater:
         self.state = os.path.join(folder, "sim-state.txt")
         self.stderr_path = os.path.join(folder, "debug-trace.txt")
         open(self.control, "w").close()
+        # English whatever the caller's locale, since the screens are read by their English
+        # texts; env may name another locale, or None to drop a variable.
         self.env = dict(os.environ, DISPLAY=display or os.environ.get("DISPLAY", ""), KRV_SIM_CONTROL=self.control,
-                        KRV_SIM_LOG=self.log, KRV_SIM_STATE=self.state, KRV_SIM_LOG_STREAM="0")
+                        KRV_SIM_LOG=self.log, KRV_SIM_STATE=self.state, KRV_SIM_LOG_STREAM="0", LC_ALL="C.UTF-8")
         self.env.pop("LD_LIBRARY_PATH", None)
         self.env.update(env or {})
+        self.env = {name: value for name, value in self.env.items() if value is not None}
         self.isolate = isolate
         self.shots = 0
         self.proc = None
