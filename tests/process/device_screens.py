@@ -134,11 +134,13 @@ def watch_progress(updater, timeout=60):
     """The share of the progress bar filled in each screenshot while it is shown, until it
     is no longer shown."""
     seen = []
-    deadline = time.time() + timeout
-    while time.time() < deadline:
+    started = time.time()
+    while time.time() < started + timeout:
         shown = h.progress_shown(updater.screenshot("updating.png"))
         if shown is None and seen:
             return seen
+        if shown is None and time.time() > started + 10:
+            raise h.Failure(f"no progress bar within 10 s of Start:\n{updater.read()}")
         if shown is not None:
             seen.append(shown)
         time.sleep(0.05)
