@@ -98,7 +98,8 @@ def save_as(updater, shot, name):
 
 def watch_update(updater, shots):
     """Screenshots of the updating screen: the first one, then the first with the progress
-    bar a third and two thirds of the way. Returns when the bar is gone."""
+    bar a third and two thirds of the way. Returns when the bar is gone, or a final screen
+    came without it."""
     marks = [0.0, 1 / 3, 2 / 3]
     seen = False
     started = time.time()
@@ -107,6 +108,10 @@ def watch_update(updater, shots):
         shown = h.progress_shown(shot)
         if shown is None:
             if seen:
+                os.remove(shot)
+                return
+            # A session that fails at once may end before the progress bar is ever drawn.
+            if time.time() - started > 2 and h.read_screen(shot).kind() in ("complete", "failed"):
                 os.remove(shot)
                 return
             if time.time() - started > 30:
@@ -135,7 +140,7 @@ def first_fault(trace):
     complaints = [l for l in lines if any(word in l for word in ("unexpected", "no response", "retry error", "failed to"))]
     if not lines:
         return "its debug trace is empty"
-    return "its debug trace says: " + (complaints[0] if complaints else lines[-1])
+    return f"its debug trace says: {complaints[0]}" if complaints else f"its debug trace ends with: {lines[-1]}"
 
 
 def expect_screen(updater, kind, shots, after, timeout=10):
