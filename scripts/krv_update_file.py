@@ -38,4 +38,19 @@ def build_update_file(version, records, model=b"KRV-7000 "):
     return bytes(out)
 
 
+def read_update_file(data):
+    """The version and the twelve (data, transfer) records of a well-formed update file."""
+    version = int(data[20:23])
+    records = []
+    offset = 36
+    for _ in range(12):
+        header = data[offset:offset + 36]
+        length = struct.unpack("<I", header[32:36])[0]
+        records.append((data[offset + 36:offset + 36 + length], header[15:16] in (b"Y", b"y")))
+        offset += 36 + length + 2
+    if offset > len(data):
+        raise ValueError(f"the update file ends at byte {len(data)}, its records at byte {offset}")
+    return version, records
+
+
 assert crc16_xmodem(b"123456789") == 0x31C3

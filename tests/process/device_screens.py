@@ -7,12 +7,13 @@ import os
 import shutil
 import subprocess
 import sys
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path[:0] = [HERE, os.path.join(HERE, "..", "..", "scripts")]
 
 import krvharness as h  # noqa: E402
-from krv_update_file import build_update_file, sample_records  # noqa: E402
+from krv_update_file import build_update_file, read_update_file, sample_records  # noqa: E402
 
 
 class Skip(Exception):
@@ -112,37 +113,107 @@ def scenario_partial_library(args, display, folder):
     without_a_working_library(args, display, folder, args.partial, "lacks HID_Write")
 
 
-def scenario_update(args, display, folder):
-    """A whole update: the controller ends up holding exactly the transferred records and
-    comes back with the new version."""
+def start_update(args, folder, display, env):
+    """The sample update file beside the updater and a controller at 1.02; OK on the language
+    screen, the versions on the ready screen, then Start."""
     if h.placeholder(args.source, "update/UpdateSession.cpp"):
         raise Skip("the update session is still a placeholder")
 
-    records = sample_records()
-    updater = h.Updater(args.exe, folder, display, library=args.sim,
-                        update_file=build_update_file(103, records),
-                        env={"KRV_SIM_ATTACHED": "1", "KRV_SIM_VERSION": "102"}).start()
+    version, records = read_update_file(open(args.sample, "rb").read())
+    updater = h.Updater(args.exe, folder, display, library=args.sim, update_file=args.sample,
+                        env=dict({"KRV_SIM_ATTACHED": "1", "KRV_SIM_VERSION": "102"}, **env)).start()
+    updater.wait_for("language")
+    ready = leave_language_screen(updater, args, "ready")
+    expect(ready.version("Current") == 102, f"current version read as {ready.version('Current')}:\n{ready}")
+    expect(ready.version("Update") == version, f"update version read as {ready.version('Update')}:\n{ready}")
+    updater.click(h.RIGHT_BUTTON)
+    return updater, version, records
+
+
+def watch_progress(updater, timeout=60):
+    """The share of the progress bar filled in each screenshot while it is shown, until it
+    is no longer shown."""
+    seen = []
+    started = time.time()
+    while time.time() < started + timeout:
+        shown = h.progress_shown(updater.screenshot("updating.png"))
+        if shown is None and seen:
+            return seen
+        if shown is None and time.time() > started + 10:
+            raise h.Failure(f"no progress bar within 10 s of Start:\n{updater.read()}")
+        if shown is not None:
+            seen.append(shown)
+        time.sleep(0.05)
+    raise h.Failure(f"the progress bar was still shown after {timeout} s (last {seen[-1:]})")
+
+
+def scenario_update(args, display, folder):
+    """A whole update through the window: the progress bar follows the controller, the
+    completed screen ends it, and the controller then holds exactly the records of the file
+    marked for transfer and comes back with the new version."""
+    # A little time per answer keeps the progress bar on screen for a few screenshots.
+    updater, version, records = start_update(args, folder, display, {"KRV_SIM_DELAY_MS": "3"})
     try:
-        updater.wait_for("language")
-        leave_language_screen(updater, args, "ready")
-        updater.click(h.RIGHT_BUTTON)
-        updater.wait_for("complete", timeout=60)
+        progress = watch_progress(updater)
+        expect(any(0.05 < p < 0.95 for p in progress), f"the progress bar was never seen part filled: {progress}")
+        expect(progress == sorted(progress), f"the progress bar went back: {progress}")
+        updater.wait_for("complete")
 
-        state = open(updater.state).read() if os.path.exists(updater.state) else ""
-        expect("version 103\n" in state, f"the controller's state:\n{state}")
-        held = {}
-        for line in state.splitlines():
-            words = line.split()
-            if len(words) >= 3 and words[0] == "record":
-                held[int(words[1])] = bytes.fromhex(words[-1]) if words[2] == "length" and words[-2] == "data" else \
-                    (b"" if words[2] == "length" else None)
-        for number, (data, transfer) in enumerate(records, start=1):
-            expect(held.get(number) == (data if transfer else None),
-                   f"record {number}: holds {held.get(number)!r}, expected {(data if transfer else None)!r}")
+        trace = updater.stderr().splitlines()
+        expect(trace[-1:] == ["HID_UPDATE_ANS_COMPLETE(0xfc, 100). @467"], f"the debug trace ends with {trace[-1:]}")
+        expect(not [l for l in trace if "unexpected" in l or "no response" in l], "the debug trace reports a fault:\n"
+               + "\n".join(trace))
 
-        log = updater.sim_log()
-        for text in ("HID_UPDATE_CMD_MODE", "HID_UPDATE_ANS_INFO_OK", "HID_UPDATE_ANS_COMPLETE", "re-enumerating"):
-            expect(text in log, f"the simulator's log lacks {text!r}")
+        state = updater.sim_state()
+        expect(state is not None, "the controller wrote no state: it never completed an update")
+        held_version, held = state
+        expect(held_version == version, f"the controller holds version {held_version}, expected {version}")
+        expected = {number: data for number, (data, transfer) in enumerate(records, start=1) if transfer}
+        expect(set(held) == set(expected), f"the controller holds records {sorted(held)}, expected {sorted(expected)}")
+        for number, data in expected.items():
+            expect(held[number] == data, f"record {number}: the controller holds {len(held[number])} bytes that differ "
+                                         f"from the file's {len(data)}")
+
+        # After the update it leaves the bus and comes back with the new firmware.
+        new_version = f"firmware {version // 100}.{version % 100:02d}"
+        expect(h.wait_for(lambda: f"attached as HID 1, {new_version}" in updater.sim_log(), timeout=5),
+               f"the controller did not come back with {new_version}:\n{updater.sim_log()[-2000:]}")
+        expect(updater.read().kind() == "complete", "the controller's return changed the completed screen")
+
+        code = updater.quit_with(h.RIGHT_BUTTON)
+        expect(code == 0, f"exit code {code}")
+    finally:
+        updater.close()
+
+
+def scenario_update_unplugged(args, display, folder):
+    """The controller pulled out in the middle of a record: the session notices the removal
+    at that block, sends nothing more, and after the end report's time-out shows the failed
+    screen, which stays when the controller comes back."""
+    updater, version, records = start_update(args, folder, display, {"KRV_SIM_COMMANDS": "fault unplug block:4.20"})
+    try:
+        # The end report goes nowhere; its answer is awaited for 10 s.
+        updater.wait_for("failed", timeout=40)
+
+        trace = updater.stderr().splitlines()
+        expected = ["unexpected response(0x0). @420", "no response from KRV-7000. @458"]
+        expect(trace[-2:] == expected, f"the debug trace ends with {trace[-2:]}, expected {expected}")
+
+        log = updater.sim_log().splitlines()
+        pulled = next((i for i, l in enumerate(log) if "detached HID 0" in l), None)
+        expect(pulled is not None, "the simulator's log shows no removal")
+        expect(pulled > 0 and "(block 4.20): unplug" in log[pulled - 1],
+               f"the controller was not pulled at block 20 of record 4:\n{chr(10).join(log[pulled - 3:pulled + 1])}")
+        blocks = sum(1 for l in log if "HID_UPDATE_CMD_DATA record 4" in l)
+        expect(blocks == 20, f"{blocks} blocks of record 4 were written, expected 20")
+        expect(not [l for l in log[pulled:] if "  out  " in l], "reports were written after the controller was pulled:\n"
+               + "\n".join(l for l in log[pulled:] if "  out  " in l))
+        expect(updater.sim_state() is None, "the controller claims a complete update")
+
+        updater.command("attach")
+        expect(h.wait_for(lambda: "attached as HID 1" in updater.sim_log(), timeout=5), "the controller did not come back")
+        time.sleep(0.5)
+        expect(updater.read().kind() == "failed", "the controller's return changed the failed screen")
 
         code = updater.quit_with(h.RIGHT_BUTTON)
         expect(code == 0, f"exit code {code}")
@@ -156,6 +227,7 @@ SCENARIOS = {
     "no-library": scenario_no_library,
     "partial-library": scenario_partial_library,
     "update": scenario_update,
+    "update-unplugged": scenario_update_unplugged,
 }
 
 
@@ -166,6 +238,7 @@ def main():
     parser.add_argument("--sim", required=True)
     parser.add_argument("--partial", required=True)
     parser.add_argument("--source", required=True)
+    parser.add_argument("--sample", required=True, help="the update file the build makes")
     args = parser.parse_args()
 
     for tool in ("Xvfb", "xdotool", "import", "convert", "tesseract"):

@@ -1,6 +1,7 @@
 """Runs the updater as a user would: in a folder of its own (executable, device library,
-update file), on a private virtual X server, clicked with xdotool and read back from
-screenshots (ImageMagick) with OCR (tesseract)."""
+update file), on an X server (a private virtual one, or the one in DISPLAY), clicked with
+xdotool and read back from screenshots (ImageMagick) with OCR (tesseract). The process
+tests and ./run share it."""
 import os
 import re
 import shutil
@@ -8,6 +9,9 @@ import subprocess
 import tempfile
 import time
 
+APP_NAME = "KRVUpdateProgram"
+UPDATE_FILE = "KRV-7000_UP.upd"
+BIN_DIR = os.environ.get("KRV_BIN_DIR", os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "build", "bin"))
 WINDOW_TITLE = "Updater Program"
 RIGHT_BUTTON = (350, 140)  # centre of (300, 130, 100, 20) on the 420 x 170 window
 LEFT_BUTTON = (240, 140)   # centre of (190, 130, 100, 20)
@@ -124,55 +128,75 @@ def button_text(png, box):
 
 
 class Updater:
-    """One run of the updater from a folder of its own."""
+    """One run of the updater from a folder of its own: the executable, and beside it the
+    device library and the update file when given (update_file: the bytes, or a path)."""
 
-    def __init__(self, exe, folder, display, library=None, update_file=None, env=None):
+    def __init__(self, exe, folder, display=None, library=None, update_file=None, env=None, isolate=True):
         self.folder = folder
         os.makedirs(folder, exist_ok=True)
         self.exe = os.path.join(folder, os.path.basename(exe))
         shutil.copy2(exe, self.exe)
+        self.library = None
         if library:
-            shutil.copy2(library, os.path.join(folder, "libfwbridge.so"))
-        if update_file is not None:
-            with open(os.path.join(folder, "KRV-7000_UP.upd"), "wb") as f:
+            self.library = os.path.join(folder, "libfwbridge.so")
+            shutil.copy2(library, self.library)
+        if isinstance(update_file, (bytes, bytearray)):
+            with open(os.path.join(folder, UPDATE_FILE), "wb") as f:
                 f.write(update_file)
+        elif update_file is not None:
+            shutil.copy2(update_file, os.path.join(folder, UPDATE_FILE))
         self.control = os.path.join(folder, "sim-control.txt")
         self.log = os.path.join(folder, "sim-log.txt")
         self.state = os.path.join(folder, "sim-state.txt")
-        self.stderr_path = os.path.join(folder, "stderr.txt")
+        self.stderr_path = os.path.join(folder, "debug-trace.txt")
         open(self.control, "w").close()
-        self.env = dict(os.environ, DISPLAY=display, KRV_SIM_CONTROL=self.control, KRV_SIM_LOG=self.log,
-                        KRV_SIM_STATE=self.state, KRV_SIM_LOG_STREAM="0")
+        # English whatever the caller's locale, since the screens are read by their English
+        # texts; env may name another locale, or None to drop a variable.
+        self.env = dict(os.environ, DISPLAY=display or os.environ.get("DISPLAY", ""), KRV_SIM_CONTROL=self.control,
+                        KRV_SIM_LOG=self.log, KRV_SIM_STATE=self.state, KRV_SIM_LOG_STREAM="0", LC_ALL="C.UTF-8")
         self.env.pop("LD_LIBRARY_PATH", None)
         self.env.update(env or {})
+        self.env = {name: value for name, value in self.env.items() if value is not None}
+        self.isolate = isolate
         self.shots = 0
         self.proc = None
         self.window = None
+        self._stderr_file = None
 
-    def start(self):
+    def start(self, title=WINDOW_TITLE):
         command = [self.exe]
-        if isolation_works():
+        if self.isolate and isolation_works():
             # The tool runs once per machine (a lock file in /var/tmp, an abstract socket);
             # private ones keep parallel tests, or an updater already open, out of its way.
             command = ["unshare", "-mn", "sh", "-c", 'mount -t tmpfs tmpfs /var/tmp && exec "$0"', self.exe]
+        self._stderr_file = open(self.stderr_path, "w")
         self.proc = subprocess.Popen(command, cwd=self.folder, env=self.env,
-                                     stdout=subprocess.DEVNULL, stderr=open(self.stderr_path, "w"))
+                                     stdout=subprocess.DEVNULL, stderr=self._stderr_file)
         deadline = time.time() + 20
         while time.time() < deadline:
             if self.proc.poll() is not None:
                 raise Failure(f"the updater ended at start with code {self.proc.returncode} (another one running?):\n"
                               f"{self.stderr()}")
-            found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", WINDOW_TITLE], env=self.env,
+            found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", f"^{title}$"], env=self.env,
                                    capture_output=True, text=True).stdout.split()
             if found:
                 self.window = found[-1]
+                time.sleep(0.3)  # let the first paint land
                 return self
             time.sleep(0.1)
-        raise Failure(f"no window named {WINDOW_TITLE!r} appeared")
+        raise Failure(f"no window named {title!r} appeared:\n{self.stderr()}")
+
+    def alive(self):
+        return self.proc is not None and self.proc.poll() is None
 
     def title(self):
         return subprocess.run(["xdotool", "getwindowname", self.window], env=self.env,
                               capture_output=True, text=True).stdout.strip()
+
+    def geometry(self):
+        out = xdotool("getwindowgeometry", "--shell", self.window, env=self.env)
+        values = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
+        return {k: int(v) for k, v in values.items() if v.lstrip("-").isdigit()}
 
     def screenshot(self, name=None):
         self.shots += 1
@@ -186,9 +210,7 @@ class Updater:
         raise Failure(f"no screenshot of the window: {taken.stderr.strip()}")
 
     def read(self, name=None):
-        shot = self.screenshot(name)
-        return Screen(ocr(shot, (422, 124, 0, 0)), button_text(shot, (92, 14, 194, 133)),
-                      button_text(shot, (92, 14, 304, 133)))
+        return read_screen(self.screenshot(name))
 
     def wait_for(self, kind, timeout=10, name=None):
         deadline = time.time() + timeout
@@ -221,8 +243,15 @@ class Updater:
     def sim_log(self):
         return open(self.log).read() if os.path.exists(self.log) else ""
 
+    def sim_state(self):
+        """What the simulated controller holds after its last complete update: (version,
+        {record number: bytes}) with the records it holds none of left out; None before any."""
+        if not os.path.exists(self.state):
+            return None
+        return parse_sim_state(open(self.state).read())
+
     def stderr(self):
-        return open(self.stderr_path).read() if os.path.exists(self.stderr_path) else ""
+        return open(self.stderr_path, errors="replace").read() if os.path.exists(self.stderr_path) else ""
 
     def quit_with(self, where, timeout=10):
         """Presses a button that ends the tool; returns its exit code."""
@@ -240,6 +269,72 @@ class Updater:
             except subprocess.TimeoutExpired:
                 self.proc.kill()
                 self.proc.wait()
+        if self._stderr_file:
+            self._stderr_file.close()
+            self._stderr_file = None
+
+
+def read_screen(png):
+    """What a screenshot of the window shows."""
+    return Screen(ocr(png, (422, 124, 0, 0)), button_text(png, (92, 14, 194, 133)), button_text(png, (92, 14, 304, 133)))
+
+
+def grey_levels(png, box):
+    """The grey level (0 to 255) of each pixel of a box (w, h, x, y), row by row."""
+    w, h, x, y = box
+    out = subprocess.run(["convert", png, "-crop", f"{w}x{h}+{x}+{y}", "+repage", "-colorspace", "Gray",
+                          "-depth", "8", "txt:-"], capture_output=True, check=True, text=True).stdout
+    return [int(m.group(1)) for m in re.finditer(r"^\d+,\d+: \((\d+)", out, re.MULTILINE)]
+
+
+def progress_shown(png):
+    """The share of the progress bar's track that is filled, 0.0 to 1.0, or None where no
+    progress bar is shown. The bar lies at (20, 75, 380, 20) with a near-black track."""
+    if max(grey_levels(png, (1, 16, 21, 77)), default=255) > 0x30:
+        return None
+    # A row near the top of the track, above the percentage text; the fill is lighter grey.
+    row = grey_levels(png, (376, 1, 22, 77))
+    return sum(1 for v in row if v > 0x40) / len(row)
+
+
+def parse_sim_state(text):
+    version = None
+    held = {}
+    for line in text.splitlines():
+        words = line.split()
+        if len(words) == 2 and words[0] == "version":
+            version = int(words[1])
+        elif len(words) >= 3 and words[0] == "record" and words[2] == "length":
+            # "record N length L crc 0xCCCC data HEX", the hex absent for an empty record
+            held[int(words[1])] = bytes.fromhex(words[7]) if len(words) > 7 else b""
+    return version, held
+
+
+def xdotool(*args, check=True, env=None):
+    result = subprocess.run(["xdotool", *map(str, args)], capture_output=True, text=True, env=env)
+    if check and result.returncode != 0:
+        raise Failure(f"xdotool {' '.join(map(str, args))}: {result.stderr.strip()}")
+    return result.stdout.strip()
+
+
+def xhelper(*args):
+    return subprocess.run([os.path.join(BIN_DIR, "krv_xhelper"), *map(str, args)],
+                          capture_output=True, text=True, check=True).stdout.strip()
+
+
+def windows_named(name, env=None):
+    out = xdotool("search", "--name", f"^{name}$", check=False, env=env)
+    return out.split() if out else []
+
+
+def wait_for(condition, timeout=10.0, interval=0.05):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        value = condition()
+        if value:
+            return value
+        time.sleep(interval)
+    return condition()
 
 
 def isolation_works():

@@ -1,19 +1,32 @@
 """The updater's window and its single-instance rule, in a real process under X."""
+import os
+import shutil
 import subprocess
 import time
 import unittest
 
-from krvprocess import Updater, wait_for, windows_named, xdotool, xhelper
+from krvharness import APP_NAME, BIN_DIR, Updater, wait_for, windows_named, work_folder, xdotool, xhelper
+
+
+def updater():
+    """The executable alone in a folder, on the X server in DISPLAY and in this machine's
+    namespace, where a second start must find it."""
+    return Updater(os.path.join(BIN_DIR, APP_NAME), work_folder("window"), isolate=False)
+
+
+def remove(app):
+    app.close()
+    shutil.rmtree(app.folder, ignore_errors=True)
 
 
 class MainWindowTest(unittest.TestCase):
     def setUp(self):
         xhelper("wm-atoms")
-        self.app = Updater()
+        self.app = updater()
         self.app.start()
 
     def tearDown(self):
-        self.app.stop()
+        remove(self.app)
 
     def test_window_is_titled_and_holds_the_420_by_170_screen(self):
         self.assertEqual(self.app.title(), "Updater Program")
@@ -58,25 +71,24 @@ class MainWindowTest(unittest.TestCase):
         finally:
             decoy.kill()
             decoy.wait()
+            decoy.stdout.close()
 
 
 def xhelper_path():
-    import os
-    from krvprocess import BIN_DIR
     return os.path.join(BIN_DIR, "krv_xhelper")
-
-
-if __name__ == "__main__":
-    unittest.main()
 
 
 class SystemQuitTest(unittest.TestCase):
     def test_termination_request_ends_the_program_through_its_own_quit(self):
-        app = Updater()
+        app = updater()
         try:
             app.start()
-            app.process.send_signal(15)
-            self.assertEqual(app.process.wait(10), 0)
+            app.proc.send_signal(15)
+            self.assertEqual(app.proc.wait(10), 0)
             self.assertEqual(windows_named("Updater Program"), [])
         finally:
-            app.stop()
+            remove(app)
+
+
+if __name__ == "__main__":
+    unittest.main()
