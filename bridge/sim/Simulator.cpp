@@ -490,7 +490,7 @@ int Simulator::storedRecord (int recordNumber, unsigned char* buffer, int capaci
     const auto& record = model.storedRecord (recordNumber);
     if (! record)
         return -1;
-    if (buffer != nullptr && capacity > 0)
+    if (buffer != nullptr && capacity > 0 && ! record->empty())
         std::memcpy (buffer, record->data(), std::min (record->size(), (size_t) capacity));
     return static_cast<int> (record->size());
 }

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Builds the whole tree with a sanitizer and runs every test under it.
+#   scripts/sanitize.sh address   AddressSanitizer + UndefinedBehaviorSanitizer (build-asan/)
+#   scripts/sanitize.sh thread    ThreadSanitizer (build-tsan/)
+# Extra arguments go to ctest (for example -R Session).
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+kind="${1:?address or thread}"
+shift
+"$root/scripts/deps.sh"
+
+case "$kind" in
+    address) build="$root/build-asan" ;;
+    thread) build="$root/build-tsan" ;;
+    *) echo "address or thread" >&2; exit 2 ;;
+esac
+
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKRV_SANITIZE="$kind" -DKRV_BUILD_BENCH=OFF
+fi
+cmake --build "$build" -j "$(nproc)"
+
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$root/scripts/tsan.supp"
+export LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp"
+
+KRV_FORCE_XVFB=1 source "$root/scripts/xvfb.sh"
+cd "$build"
+ctest --output-on-failure -j "$(nproc)" --timeout 600 -LE process "$@"
+
+# The real executable loads the X11 libraries at run time and unloads them at exit, so
+# LeakSanitizer can no longer tell whose their allocations were: the process tests run
+# with every check but the leak check.
+ASAN_OPTIONS="${ASAN_OPTIONS/detect_leaks=1/detect_leaks=0}" \
+    ctest --output-on-failure -j "$(nproc)" --timeout 600 -L process "$@"
