@@ -1,4 +1,4 @@
-// Any bytes as an embedded picture: PNG and the other JUCE formats, else a bitmap.
+// Any bytes as an embedded picture: a PNG, else a 24- or 32-bit bitmap.
 #include "style/ImageLoader.h"
 
 #include <vector>
