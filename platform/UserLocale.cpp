@@ -1,7 +1,10 @@
 #include "platform/UserLocale.h"
 
+#include "text/Utf8Text.h"
+
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace
 {
@@ -80,7 +83,7 @@ bool isPortableLocale (const juce::String& name)
 juce::String environment (const char* name)
 {
     const char* value = std::getenv (name);
-    return value != nullptr ? juce::String::fromUTF8 (value) : juce::String();
+    return value != nullptr ? stringFromUntrustedUtf8 (value, std::strlen (value)) : juce::String();
 }
 } // namespace
 

@@ -1,5 +1,7 @@
 #include "text/TxtLoader.h"
 
+#include "text/Utf8Text.h"
+
 #include "platform/FontResolver.h"
 
 #include <KrvBinaryData.h>
@@ -224,7 +226,7 @@ void TxtLoader::parseSection (const std::uint8_t* data, std::size_t size, int se
             if (currentSection == section && count < maxCount)
             {
                 unquote (line, text);
-                output[count] = juce::String::fromUTF8 (text);
+                output[count] = stringFromUntrustedUtf8 (text, std::strlen (text));
                 ++count;
             }
         }

@@ -198,6 +198,34 @@ TEST (TextTableParser, EntryText)
     EXPECT_EQ (parsed.entries[2], "lead");
 }
 
+TEST (TextTableParser, BrokenUtf8BecomesReplacementCharacters)
+{
+    // Lead bytes without their continuation bytes, a truncated four-byte sequence, an
+    // overlong encoding and a surrogate: each broken byte reads as U+FFFD, the valid
+    // characters around them stay, and nothing is written past the string.
+    const auto parsed = parse (bom + ":STR\r\n\"a\xCC\xCC b\"\r\n\"\xF0\x9F\x98\"\r\n\"\xC0\xAF\xED\xA0\x80\"\r\n"
+                                     "\"\xE6\x97\xA5\xFF\"\r\n:EOF\r\n",
+                               TxtLoader::TextSection);
+    const juce::String replacement = juce::String::charToString (0xFFFD);
+    EXPECT_EQ (parsed.entries[0], "a" + replacement + replacement + " b");
+    EXPECT_EQ (parsed.entries[1], replacement + replacement + replacement);
+    EXPECT_EQ (parsed.entries[2], juce::String::repeatedString (replacement, 5));
+    EXPECT_EQ (parsed.entries[3], juce::String::charToString (0x65E5) + replacement);
+}
+
+TEST (TextTableParser, TheFuzzersBrokenTableLoadsSafely)
+{
+    const auto file = juce::File (KRV_SOURCE_DIR).getChildFile ("fuzzing/corpus/text_table/regression-broken-utf8.txt");
+    juce::MemoryBlock bytes;
+    ASSERT_TRUE (file.loadFileAsData (bytes));
+    const auto parsed = parse (std::string ((const char*) bytes.getData(), bytes.getSize()), TxtLoader::TextSection);
+    EXPECT_EQ (parsed.entries[1], "KRV");
+    bool replaced = false;
+    for (const auto& entry : parsed.entries)
+        replaced = replaced || entry.containsChar (0xFFFD);
+    EXPECT_TRUE (replaced);
+}
+
 TEST (TextTableUnquote, Escapes)
 {
     EXPECT_EQ (unquoted ("\"a\\nb\""), "a\nb");
