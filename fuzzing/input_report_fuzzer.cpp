@@ -39,7 +39,9 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
     }
 
     fixture.device.sendInput (1, ScriptedDevice::Report (data, data + size), reported);
-    testsupport::pumpUntil ([] { return false; }, 1);
+    // Deliver it through the message loop: one message, no idle waiting.
+    for (int i = 0; i < 100 && fixture.device.pendingInputs() > 0; ++i)
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (0);
 
     auto* ctrl = MainComponentProbe::hidCtrl (*fixture.ui);
     if (ctrl->inputLength < 0 || ctrl->inputLength > 256)

@@ -117,6 +117,12 @@ public:
         return lastVersionType;
     }
 
+    int pendingInputs() const
+    {
+        std::lock_guard<std::mutex> g (lock);
+        return (int) pending.size();
+    }
+
     bool isStarted() const
     {
         std::lock_guard<std::mutex> g (lock);
@@ -244,7 +250,8 @@ public:
             queue.pop_front();
             // Like a careless library: copies at most the capacity, but reports what it likes.
             const int copy = std::min<int> ((int) next.bytes.size(), *length);
-            std::memcpy (buffer, next.bytes.data(), (size_t) std::max (copy, 0));
+            if (copy > 0)
+                std::memcpy (buffer, next.bytes.data(), (size_t) copy);
             *length = next.reportedLength;
             return 1;
         },
