@@ -76,11 +76,19 @@ int writesThrough (int record, int block)
 
 const int writesBeforeEnd = writesThrough (13, 0);
 
+// Time-outs of the session, shrunk; the simulator answers at once.
+constexpr int streamingMs = 300;
+constexpr int modeAnswerMs = 120;
+constexpr int answerMs = 300; // also for a data block and between busy answers
+// What a session needs besides its time-outs, with room for a loaded machine.
+constexpr int workMs = 2500;
+
 // --- the cells ----------------------------------------------------------------------------------
 enum class Outcome
 {
     complete,
     failed,
+    failedThoughStored, // the controller took the update, but its last word was lost
     either // the order of a removal, an arrival and the answers decides; only the rule holds
 };
 
@@ -113,6 +121,7 @@ struct Cell
     Cell (std::string n, std::string f = {}) : name (std::move (n)), faults (std::move (f)) {}
 
     Cell& completes() { expected = Outcome::complete; return *this; }
+    Cell& failsThoughStored() { expected = Outcome::failedThoughStored; return *this; }
     Cell& endsEitherWay() { expected = Outcome::either; return *this; }
     Cell& garble (std::uint8_t command, int record = 0, int block = 0)
     {
@@ -180,6 +189,10 @@ std::vector<Cell> cells()
         Cell ("wrong_code_to_data_block", "fault wrong " + middle).traces ({ "unexpected response(0xfe). @420" }),
         Cell ("wrong_code_to_last_block", "fault wrong " + last).traces ({ "unexpected response(0xf9). @409" }),
         Cell ("wrong_code_to_end_report", "fault wrong end count=1").traces ({ "unexpected response(0xf8). @473" }),
+        // The controller has stored everything when its completion answer goes wrong: the
+        // tool cannot know, and says the update failed.
+        Cell ("wrong_code_to_completion", "fault wrong write:" + std::to_string (writesBeforeEnd + 3)).failsThoughStored()
+            .traces ({ "Progress Count(", "unexpected response(0xf8). @473" }),
 
         // Silence.
         Cell ("silence_to_first_mode_request", "fault silence mode count=1").completes().modeTimeOuts (1)
@@ -191,6 +204,12 @@ std::vector<Cell> cells()
         Cell ("silence_to_last_block", "fault silence " + last).answerTimeOuts (1).traces ({ noAnswer + "386" }),
         Cell ("silence_to_end_report", "fault silence end count=1").answerTimeOuts (1).traces ({ noAnswer + "458" }),
 
+        // Answers late, but within the time-out, and after it: the late answer then meets the
+        // end report and is no completion.
+        Cell ("late_answer_within_time_out", "fault slow " + middle + " ms=" + std::to_string (answerMs * 2 / 3)).completes(),
+        Cell ("late_answer_after_time_out", "fault slow " + middle + " ms=" + std::to_string (answerMs * 3 / 2))
+            .answerTimeOuts (1).traces ({ noAnswer + "386" }),
+
         // Oversized answers: every answer at that step is longer than any input buffer; what
         // fits holds the right answer, so the update goes through.
         Cell ("oversized_answer_to_mode_request", "fault oversized mode size=300").completes(),
@@ -199,6 +218,7 @@ std::vector<Cell> cells()
         Cell ("oversized_answers_to_data_blocks", "fault oversized data size=4096").completes(),
         Cell ("oversized_answers_to_last_blocks", "fault oversized last size=300").completes(),
         Cell ("oversized_answers_to_end_reports", "fault oversized end size=512").completes(),
+        Cell ("oversized_knob_reports", "fault oversized stream size=300").completes(),
 
         // Garbage: the answer arrives as random bytes that are no answer of the protocol.
         Cell ("garbage_to_mode_request").garble (0xF4).completes().modeTimeOuts (1)
@@ -251,13 +271,6 @@ const char* stateName (int state)
 class FaultInjectionCell : public ::testing::TestWithParam<Cell>
 {
 protected:
-    // Time-outs of the session, shrunk; the simulator answers at once.
-    static constexpr int streamingMs = 300;
-    static constexpr int modeAnswerMs = 120;
-    static constexpr int answerMs = 300;
-    // What a session needs besides its time-outs, with room for a loaded machine.
-    static constexpr int workMs = 2500;
-
     static SimulatedKrv7000& sim() { return SimulatedKrv7000::get(); }
 
     void SetUp() override
@@ -511,6 +524,11 @@ TEST_P (FaultInjectionCell, EndsInTimeAndNeverClaimsAnUpdateTheControllerDoesNot
             EXPECT_EQ (run.state, UpdateFailed) << run.trace;
             EXPECT_TRUE (held.nothing) << "the controller holds " << held.text;
             EXPECT_EQ (version, oldVersion);
+            break;
+        case Outcome::failedThoughStored:
+            EXPECT_EQ (run.state, UpdateFailed) << run.trace;
+            EXPECT_TRUE (held.exactlyTheFile) << "the controller holds " << held.text;
+            EXPECT_EQ (version, newVersion);
             break;
         case Outcome::either:
             EXPECT_TRUE (run.state == UpdateComplete || run.state == UpdateFailed) << stateName (run.state);
