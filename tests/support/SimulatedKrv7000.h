@@ -3,10 +3,12 @@
 // The simulated KRV-7000 (build/sim/libfwbridge.so) loaded into the test process: its
 // ten device-library functions as the product resolves them, and its SIM_* controls.
 // Optionally a line between the two that turns one chosen answer into random bytes, as
-// a noisy cable or a confused controller would deliver it.
+// a noisy cable or a confused controller would deliver it, or that announces input
+// that is not there.
 
 #include "bridge/sim/SimControl.h"
 #include "device/DeviceLibrary.h"
+#include "platform/Win32.h"
 
 #include <array>
 #include <cstdint>
@@ -37,6 +39,7 @@ public:
     SIM_GetWriteCount_t writeCount = nullptr;
     SIM_GetUpdateCount_t updateCount = nullptr;
     SIM_GetStoredRecord_t storedRecord = nullptr;
+    SIM_SetLogFile_t setLogFile = nullptr;
     SIM_Reset_t reset = nullptr;
 
     // --- the noisy line -----------------------------------------------------------------
@@ -50,6 +53,8 @@ public:
         int record = 0;
         int block = 0;
         std::array<std::uint8_t, 64> bytes {};
+        bool emptyMessage = false; // instead: once the report is out, an input message
+                                   // comes with nothing to read; the answer is left alone
     };
 
     void spoilOnce (const Spoiler& s)
@@ -89,9 +94,11 @@ private:
         resolve (writeCount, "SIM_GetWriteCount");
         resolve (updateCount, "SIM_GetUpdateCount");
         resolve (storedRecord, "SIM_GetStoredRecord");
+        resolve (setLogFile, "SIM_SetLogFile");
         resolve (reset, "SIM_Reset");
 
         noisyApi = api;
+        noisyApi.setCallback = &noisySetCallback;
         noisyApi.write = &noisyWrite;
         noisyApi.input = &noisyInput;
     }
@@ -103,9 +110,21 @@ private:
         loaded = loaded && function != nullptr;
     }
 
+    static int FWBRIDGE_CALL noisySetCallback (void* window, unsigned inputMessage, unsigned arrivalMessage, unsigned removalMessage)
+    {
+        auto& self = get();
+        {
+            std::lock_guard<std::mutex> g (self.lineLock);
+            self.hostWindow = window;
+            self.inputMessage = inputMessage;
+        }
+        return self.api.setCallback (window, inputMessage, arrivalMessage, removalMessage);
+    }
+
     static int FWBRIDGE_CALL noisyWrite (int hidNumber, const unsigned char* data, int length)
     {
         auto& self = get();
+        bool announce = false;
         {
             // Armed before the report goes out: the answer may be read before write returns.
             std::lock_guard<std::mutex> g (self.lineLock);
@@ -120,11 +139,22 @@ private:
                 if (data[0] == s.command && (s.record == 0 || s.record == record) && (s.block == 0 || s.block == block))
                 {
                     self.armed = false;
-                    self.pending = true;
+                    self.pending = ! s.emptyMessage;
+                    announce = s.emptyMessage;
                 }
             }
         }
-        return self.api.write (hidNumber, data, length);
+
+        const int result = self.api.write (hidNumber, data, length);
+
+        if (announce)
+        {
+            std::lock_guard<std::mutex> g (self.lineLock);
+            self.spoilt = true;
+            if (self.hostWindow != nullptr)
+                PostMessageA (self.hostWindow, self.inputMessage, (WPARAM) hidNumber, 0);
+        }
+        return result;
     }
 
     static int FWBRIDGE_CALL noisyInput (int hidNumber, unsigned char* buffer, int* length)
@@ -154,4 +184,6 @@ private:
     bool pending = false;
     bool spoilt = false;
     std::array<int, 13> blocksOfRecord {};
+    void* hostWindow = nullptr;
+    unsigned inputMessage = 0;
 };

@@ -110,6 +110,7 @@ struct Cell
     std::uint8_t garbled = 0;    // this report's answer arrives as random bytes ...
     int garbledRecord = 0;       // ... for this record (0: any) ...
     int garbledBlock = 0;        // ... and this block of it (0: any)
+    bool emptyMessage = false;   // instead: an input message with nothing to read follows the report
     Pull pull = Pull::none;
     Outcome expected = Outcome::failed;
     int minStreamTimeOuts = 0, maxStreamTimeOuts = 0; // full waits for a knob report
@@ -128,6 +129,12 @@ struct Cell
         garbled = command;
         garbledRecord = record;
         garbledBlock = block;
+        return *this;
+    }
+    Cell& emptyMessageAfter (std::uint8_t command, int record = 0, int block = 0)
+    {
+        garble (command, record, block);
+        emptyMessage = true;
         return *this;
     }
     Cell& pulled (Pull p) { pull = p; return *this; }
@@ -204,10 +211,10 @@ std::vector<Cell> cells()
         Cell ("silence_to_last_block", "fault silence " + last).answerTimeOuts (1).traces ({ noAnswer + "386" }),
         Cell ("silence_to_end_report", "fault silence end count=1").answerTimeOuts (1).traces ({ noAnswer + "458" }),
 
-        // Answers late, but within the time-out, and after it: the late answer then meets the
-        // end report and is no completion.
+        // A late answer: within the time-out, and just after it, when it arrives among the
+        // answers to the end reports.
         Cell ("late_answer_within_time_out", "fault slow " + middle + " ms=" + std::to_string (answerMs * 2 / 3)).completes(),
-        Cell ("late_answer_after_time_out", "fault slow " + middle + " ms=" + std::to_string (answerMs * 3 / 2))
+        Cell ("late_answer_after_time_out", "fault slow " + middle + " ms=" + std::to_string (answerMs + 20))
             .answerTimeOuts (1).traces ({ noAnswer + "386" }),
 
         // Oversized answers: every answer at that step is longer than any input buffer; what
@@ -229,11 +236,18 @@ std::vector<Cell> cells()
         Cell ("garbage_to_last_block").garble (0xF3, faultRecord, faultRecordBlocks).answerTimeOuts (1)
             .traces ({ noAnswer + "497" }),
         Cell ("garbage_to_end_report").garble (0xF2).answerTimeOuts (1).traces ({ noAnswer + "458" }),
+
+        // Input announced that is not there (its report read already, or lost): an input
+        // message with nothing to read comes before the answer, which is a little late.
+        Cell ("empty_input_message_before_information_answer", "fault slow info ms=40")
+            .emptyMessageAfter (0xF0).completes(),
+        Cell ("empty_input_message_before_data_block_answer", "fault slow " + middle + " ms=40")
+            .emptyMessageAfter (0xF3, faultRecord, 2).completes(),
     };
 }
 
-/** 64 random bytes, the same for a cell on every run; byte 0 is never 0 (a device that
-    came or went) nor a code the controller answers with. */
+/** 64 random bytes, the same for a cell on every run; byte 0 is neither 0 (a device that
+    came or went) nor 0xF6 or above, where the controller's answer codes lie. */
 std::array<std::uint8_t, 64> garbageFor (const std::string& cellName)
 {
     std::uint32_t seed = 2166136261u;
@@ -286,6 +300,7 @@ protected:
         const auto file = buildUpdateFile (newVersion, fileRecords());
         ASSERT_TRUE (folder.getChildFile ("KRV-7000_UP.upd").replaceWithData (file.data(), file.size()));
         UpdateFileLocation::setFolderForTesting (folder);
+        sim().setLogFile (folder.getChildFile ("controller.log").getFullPathName().toRawUTF8());
 
         timings.streamingMs = streamingMs;
         timings.modeAnswerMs = modeAnswerMs;
@@ -305,7 +320,10 @@ protected:
         {
             sim().quietLine();
             sim().reset();
+            sim().setLogFile (nullptr);
         }
+        if (HasFailure())
+            std::printf ("The controller's log:\n%s\n", folder.getChildFile ("controller.log").loadFileAsString().toRawUTF8());
         UpdateFileLocation::setFolderForTesting ({});
         folder.deleteRecursively();
     }
@@ -464,6 +482,7 @@ TEST_P (FaultInjectionCell, EndsInTimeAndNeverClaimsAnUpdateTheControllerDoesNot
         spoiler.record = cell.garbledRecord;
         spoiler.block = cell.garbledBlock;
         spoiler.bytes = garbageFor (cell.name);
+        spoiler.emptyMessage = cell.emptyMessage;
         sim().spoilOnce (spoiler);
         DeviceLibrary::useForTesting (&sim().noisyApi);
     }
@@ -503,7 +522,7 @@ TEST_P (FaultInjectionCell, EndsInTimeAndNeverClaimsAnUpdateTheControllerDoesNot
     EXPECT_GE (run.ms, lowerMs - 20) << "it gave up before its time-outs ran out";
     if (cell.garbled != 0)
     {
-        EXPECT_TRUE (sim().answerWasSpoilt()) << "the garbage never reached the tool";
+        EXPECT_TRUE (sim().answerWasSpoilt()) << "the line never reached the answer";
     }
 
     // The rule of every cell: success only with exactly the file's records on the controller.
@@ -565,3 +584,44 @@ TEST_P (FaultInjectionCell, EndsInTimeAndNeverClaimsAnUpdateTheControllerDoesNot
 
 INSTANTIATE_TEST_SUITE_P (FaultInjection, FaultInjectionCell, ::testing::ValuesIn (cells()),
                           [] (const ::testing::TestParamInfo<Cell>& info) { return info.param.name; });
+
+// The simulator itself: a run of the tool that stops while the controller streams leaves
+// reports unread whose messages will never come. The next run must not read them in
+// place of the reports its own messages announce.
+TEST (FaultInjectionController, InputLeftUnreadWhenTheLibraryStopsIsGoneWhenItStartsAgain)
+{
+    auto& sim = SimulatedKrv7000::get();
+    ASSERT_TRUE (sim.loaded) << sim.problem;
+    for (auto* name : simVariables)
+        unsetenv (name);
+    sim.reset();
+
+    // A host that does not read: the knob reports pile up.
+    WNDCLASSA windowClass {};
+    windowClass.lpfnWndProc = &DefWindowProcA;
+    windowClass.hInstance = GetModuleHandleA (nullptr);
+    windowClass.lpszClassName = "KRV_IDLE_HOST";
+    RegisterClassA (&windowClass);
+    HWND window = CreateWindowExA (0, "KRV_IDLE_HOST", "", 0, 0, 0, 10, 10, nullptr, nullptr, windowClass.hInstance, nullptr);
+    ASSERT_NE (window, nullptr);
+    sim.api.setCallback (window, HID_MSG_INPUT, HID_MSG_ARRIVED, HID_MSG_REMOVED);
+    sim.api.start();
+    int numbers[128] {};
+    ASSERT_EQ (sim.api.enumHidNumbers (numbers), 1);
+    const int hid = numbers[0];
+    testsupport::pumpFor (60);
+    sim.api.stop();
+
+    sim.command ("stream off");
+    sim.api.start();
+    unsigned char buffer[256] {};
+    int length = (int) sizeof (buffer);
+    EXPECT_EQ (sim.api.input (hid, buffer, &length), 0);
+    EXPECT_EQ (length, 0) << "a report from before the stop";
+    sim.api.stop();
+    sim.api.setCallback (nullptr, 0, 0, 0);
+    testsupport::pumpFor (5);
+    DestroyWindow (window);
+    UnregisterClassA ("KRV_IDLE_HOST", windowClass.hInstance);
+    sim.reset();
+}
