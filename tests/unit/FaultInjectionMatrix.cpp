@@ -78,7 +78,7 @@ const int writesBeforeEnd = writesThrough (13, 0);
 
 // Time-outs of the session, shrunk; the simulator answers at once.
 constexpr int streamingMs = 300;
-constexpr int modeAnswerMs = 120;
+constexpr int modeAnswerMs = 200;
 constexpr int answerMs = 300; // also for a data block and between busy answers
 // What a session needs besides its time-outs, with room for a loaded machine.
 constexpr int workMs = 2500;
@@ -211,10 +211,10 @@ std::vector<Cell> cells()
         Cell ("silence_to_last_block", "fault silence " + last).answerTimeOuts (1).traces ({ noAnswer + "386" }),
         Cell ("silence_to_end_report", "fault silence end count=1").answerTimeOuts (1).traces ({ noAnswer + "458" }),
 
-        // A late answer: within the time-out, and just after it, when it arrives among the
-        // answers to the end reports.
+        // A late answer: within the time-out, and after it, when it comes among the busy
+        // answers to the end reports (twenty of them here).
         Cell ("late_answer_within_time_out", "fault slow " + middle + " ms=" + std::to_string (answerMs * 2 / 3)).completes(),
-        Cell ("late_answer_after_time_out", "fault slow " + middle + " ms=" + std::to_string (answerMs + 20))
+        Cell ("late_answer_after_time_out", "fault slow " + middle + " ms=" + std::to_string (answerMs + 100) + "; busy-answers 2 20")
             .answerTimeOuts (1).traces ({ noAnswer + "386" }),
 
         // Oversized answers: every answer at that step is longer than any input buffer; what
