@@ -119,6 +119,7 @@ void MainComponent::stopWorker()
     {
         const juce::ScopedLock sl (answerLock);
         std::memset (answerBuffer, 0, sizeof (answerBuffer));
+        ++answersWritten;
     }
     answerEvent.signal();
     stopThread (-1);
@@ -201,6 +202,7 @@ void MainComponent::stopAndQuit()
     {
         const juce::ScopedLock sl (answerLock);
         std::memset (answerBuffer, 0, sizeof (answerBuffer));
+        ++answersWritten;
     }
     answerEvent.signal();
     stopThread (-1);
@@ -220,6 +222,7 @@ void MainComponent::deviceDetached()
         {
             const juce::ScopedLock sl (answerLock);
             std::memset (answerBuffer, 0, sizeof (answerBuffer));
+            ++answersWritten;
         }
         answerEvent.signal();
         return;
@@ -239,6 +242,7 @@ void MainComponent::deviceAttached()
         {
             const juce::ScopedLock sl (answerLock);
             std::memset (answerBuffer, 0, sizeof (answerBuffer));
+            ++answersWritten;
         }
         answerEvent.signal();
         return;
@@ -261,6 +265,7 @@ void MainComponent::inputReceived()
     {
         const juce::ScopedLock sl (answerLock);
         std::memcpy (answerBuffer, hidCtrl->inputBuffer, (size_t) length);
+        ++answersWritten;
     }
 
     if (screenState == Updating)

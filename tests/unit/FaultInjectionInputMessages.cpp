@@ -104,3 +104,50 @@ TEST_F (FaultInjectionInputMessages, AnEmptyMessageIsNoAnswerToADataBlock)
     for (const auto& line : h.traceLines())
         EXPECT_EQ (line.find ("unexpected"), std::string::npos) << line;
 }
+
+// The worker wakes for one report, and before it has copied the answer the next report is
+// in: it copies that one, and the signal the next report gave is still pending. That
+// signal must not make the same answer count a second time, as the answer to the next
+// report. Here a knob report still on its way wakes the worker after the mode request,
+// and the mode answer arrives while the worker is about to copy.
+TEST_F (FaultInjectionInputMessages, AnAnswerTakenBeforeItsSignalIsNotTakenTwice)
+{
+    h.timings.streamingMs = 1000;
+    h.timings.modeAnswerMs = 2000;
+    h.writeUpdateFile (103, twoRecords());
+
+    std::map<int, int> blocks;
+    h.respond ([&blocks] (const Report& r, int) -> std::vector<Report>
+    {
+        switch (r[0])
+        {
+            case 0xF4: return {}; // answered by the test
+            case 0xF0: return { answer (0xF8, 0) };
+            case 0xF1: return { answer (0xF9, 0) };
+            case 0xF3: return { answer (++blocks[r[1]] == (r[1] == 1 ? 2 : 1) ? 0xFE : 0xF9, 50) };
+            case 0xF2: return { answer (0xFC, 100) };
+            default: return {};
+        }
+    });
+
+    ASSERT_TRUE (h.openReadyScreen());
+    ASSERT_TRUE (h.pressStart());
+    h.streamUnasked (10);
+    ASSERT_TRUE (testsupport::pumpUntil ([this] { return h.writesWithCode (0xF4).size() == 1; }));
+
+    {
+        // While the test holds the lock the worker copies under, a woken worker waits to copy.
+        const juce::ScopedLock sl (MainComponentProbe::answerLock (h.ui()));
+        h.device.sendInput (UpdateSessionHarness::hidNumber, answer (0x01, 0x55));
+        testsupport::pumpFor (50);
+        h.device.sendInput (UpdateSessionHarness::hidNumber, answer (0xF6, 1));
+        testsupport::pumpFor (20);
+    }
+
+    ASSERT_TRUE (h.waitUntilFinished());
+    EXPECT_EQ (h.screenState(), UpdateComplete);
+    EXPECT_EQ (h.writesWithCode (0xF0).size(), 1u);
+    EXPECT_EQ (h.writesWithCode (0xF3).size(), 3u);
+    for (const auto& line : h.traceLines())
+        EXPECT_EQ (line.find ("unexpected"), std::string::npos) << line;
+}
