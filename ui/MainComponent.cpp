@@ -119,6 +119,7 @@ void MainComponent::stopWorker()
     {
         const juce::ScopedLock sl (answerLock);
         std::memset (answerBuffer, 0, sizeof (answerBuffer));
+        ++answersWritten;
     }
     answerEvent.signal();
     stopThread (-1);
@@ -201,6 +202,7 @@ void MainComponent::stopAndQuit()
     {
         const juce::ScopedLock sl (answerLock);
         std::memset (answerBuffer, 0, sizeof (answerBuffer));
+        ++answersWritten;
     }
     answerEvent.signal();
     stopThread (-1);
@@ -220,6 +222,7 @@ void MainComponent::deviceDetached()
         {
             const juce::ScopedLock sl (answerLock);
             std::memset (answerBuffer, 0, sizeof (answerBuffer));
+            ++answersWritten;
         }
         answerEvent.signal();
         return;
@@ -239,6 +242,7 @@ void MainComponent::deviceAttached()
         {
             const juce::ScopedLock sl (answerLock);
             std::memset (answerBuffer, 0, sizeof (answerBuffer));
+            ++answersWritten;
         }
         answerEvent.signal();
         return;
@@ -253,10 +257,15 @@ void MainComponent::inputReceived()
 {
     const int length = juce::jlimit (0, (int) sizeof (answerBuffer), hidCtrl->inputLength);
 
-    if (length > 0)
+    // A message whose report was already read (a read on arrival takes it) or lost brings
+    // nothing; waking the worker would hand it the previous answer a second time.
+    if (length == 0)
+        return;
+
     {
         const juce::ScopedLock sl (answerLock);
         std::memcpy (answerBuffer, hidCtrl->inputBuffer, (size_t) length);
+        ++answersWritten;
     }
 
     if (screenState == Updating)

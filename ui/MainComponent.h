@@ -82,7 +82,7 @@ private:
     void requestState (int state);
     bool waitForAnswer (int timeoutMs);
     bool waitForInput (int timeoutMs);
-    void takeAnswer();
+    bool takeAnswer();
     void publishProgress (double value);
     bool transferRecords();
     bool transferBlocks (int recordNumber, const std::uint8_t* data, std::uint32_t length);
@@ -125,6 +125,12 @@ private:
     // so a report arriving while it decides cannot tear the answer it looks at.
     juce::CriticalSection answerLock;
     std::uint8_t answer[256] {};
+
+    // Counts every write to answerBuffer (under answerLock). The worker may copy a report
+    // before it waits for that report's signal; the count tells it the signal brings
+    // nothing new, so one answer is never taken for the answers to two reports.
+    std::uint32_t answersWritten = 0;
+    std::uint32_t answersTaken = 0; // worker only
 
     // Written by the worker, copied into progressValue on the message thread.
     std::atomic<double> sharedProgress { 0.0 };

@@ -332,21 +332,28 @@ void MainComponent::requestState (int state)
 
 bool MainComponent::waitForInput (int timeoutMs)
 {
-    // Once the thread is asked to stop, no wait holds it: the StopWaker has signalled the
-    // event, and every later wait returns at once as unanswered.
-    if (threadShouldExit())
-        return false;
+    const auto deadline = juce::Time::getMillisecondCounterHiRes() + timeoutMs;
 
-    if (! answerEvent.wait (timeoutMs))
-        return false;
+    for (;;)
+    {
+        // Once the thread is asked to stop, no wait holds it: the StopWaker has signalled the
+        // event, and every later wait returns at once as unanswered.
+        if (threadShouldExit())
+            return false;
 
-    answerEvent.reset();
+        const auto left = deadline - juce::Time::getMillisecondCounterHiRes();
+        if (! answerEvent.wait (juce::jmax (0, (int) std::ceil (left))))
+            return false;
 
-    if (threadShouldExit())
-        return false;
+        answerEvent.reset();
 
-    takeAnswer();
-    return true;
+        if (threadShouldExit())
+            return false;
+
+        // A signal whose report was already copied on an earlier wake brings nothing new.
+        if (takeAnswer())
+            return true;
+    }
 }
 
 bool MainComponent::waitForAnswer (int timeoutMs)
@@ -368,10 +375,13 @@ bool MainComponent::waitForAnswer (int timeoutMs)
     }
 }
 
-void MainComponent::takeAnswer()
+bool MainComponent::takeAnswer()
 {
     const juce::ScopedLock sl (answerLock);
     std::memcpy (answer, answerBuffer, sizeof (answer));
+    const bool isNew = answersWritten != answersTaken;
+    answersTaken = answersWritten;
+    return isNew;
 }
 
 void MainComponent::publishProgress (double value)

@@ -213,6 +213,9 @@ int Simulator::stop()
         control = std::move (controlThread);
         events = {};
         usedFrames.clear();
+        // No message will announce these any more; a host that starts again must not read
+        // them in place of the reports its messages announce.
+        queue.clear();
     }
 
     {
@@ -490,6 +493,7 @@ int Simulator::storedRecord (int recordNumber, unsigned char* buffer, int capaci
     const auto& record = model.storedRecord (recordNumber);
     if (! record)
         return -1;
+    // An empty record has no data pointer to copy from.
     if (buffer != nullptr && capacity > 0 && ! record->empty())
         std::memcpy (buffer, record->data(), std::min (record->size(), (size_t) capacity));
     return static_cast<int> (record->size());
