@@ -66,10 +66,10 @@ int writesThrough (int record, int block)
     int writes = 2; // mode request and information report
     for (int r = 1; r <= 12 && r <= record; ++r)
     {
-        const auto& spec = fileRecords()[(size_t) r - 1];
-        if (! spec.transfer)
+        const auto& wanted = fileRecords()[(size_t) r - 1];
+        if (! wanted.transfer)
             continue;
-        writes += r < record ? 1 + blocksOf (spec) : 1 + block;
+        writes += r < record ? 1 + blocksOf (wanted) : 1 + block;
     }
     return writes;
 }
@@ -342,18 +342,18 @@ protected:
         Holding h;
         for (int r = 1; r <= 12; ++r)
         {
-            const auto& spec = fileRecords()[(size_t) r - 1];
+            const auto& wanted = fileRecords()[(size_t) r - 1];
             std::vector<unsigned char> held (4096);
             const int length = sim().storedRecord (r, held.data(), (int) held.size());
             if (length < 0)
             {
-                h.exactlyTheFile = h.exactlyTheFile && ! spec.transfer;
+                h.exactlyTheFile = h.exactlyTheFile && ! wanted.transfer;
                 continue;
             }
 
             h.nothing = false;
-            const bool same = spec.transfer && length == (int) spec.data.size()
-                              && std::equal (spec.data.begin(), spec.data.end(), held.begin());
+            const bool same = wanted.transfer && length == (int) wanted.data.size()
+                              && std::equal (wanted.data.begin(), wanted.data.end(), held.begin());
             h.exactlyTheFile = h.exactlyTheFile && same;
             h.text += (h.text.empty() ? "" : ",") + std::to_string (r) + (same ? "" : "(differs)");
         }

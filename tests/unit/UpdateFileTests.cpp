@@ -24,12 +24,12 @@ std::vector<UpdateRecordSpec> recordsOfSizes (const std::vector<size_t>& sizes, 
     std::vector<UpdateRecordSpec> records;
     for (size_t i = 0; i < sizes.size(); ++i)
     {
-        UpdateRecordSpec spec;
-        spec.data.resize (sizes[i]);
-        for (auto& b : spec.data)
+        UpdateRecordSpec wanted;
+        wanted.data.resize (sizes[i]);
+        for (auto& b : wanted.data)
             b = (std::uint8_t) random();
-        spec.transfer = i % 3 != 2;
-        records.push_back (spec);
+        wanted.transfer = i % 3 != 2;
+        records.push_back (wanted);
     }
     return records;
 }
