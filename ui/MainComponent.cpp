@@ -257,11 +257,7 @@ void MainComponent::inputReceived()
 {
     const int length = juce::jlimit (0, (int) sizeof (answerBuffer), hidCtrl->inputLength);
 
-    // A message whose report was already read (a read on arrival takes it) or lost brings
-    // nothing; waking the worker would hand it the previous answer a second time.
-    if (length == 0)
-        return;
-
+    if (length > 0)
     {
         const juce::ScopedLock sl (answerLock);
         std::memcpy (answerBuffer, hidCtrl->inputBuffer, (size_t) length);

@@ -127,8 +127,9 @@ private:
     std::uint8_t answer[256] {};
 
     // Counts every write to answerBuffer (under answerLock). The worker may copy a report
-    // before it waits for that report's signal; the count tells it the signal brings
-    // nothing new, so one answer is never taken for the answers to two reports.
+    // before it waits for that report's signal, and an input message may bring no report;
+    // the count tells it such a signal brings nothing new, so one answer is never taken
+    // for the answers to two reports.
     std::uint32_t answersWritten = 0;
     std::uint32_t answersTaken = 0; // worker only
 

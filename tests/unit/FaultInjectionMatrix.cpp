@@ -107,10 +107,10 @@ struct Cell
 {
     std::string name;
     std::string faults;          // simulator commands armed before Start, one per ';'
-    std::uint8_t garbled = 0;    // this report's answer arrives as random bytes ...
-    int garbledRecord = 0;       // ... for this record (0: any) ...
-    int garbledBlock = 0;        // ... and this block of it (0: any)
-    bool emptyMessage = false;   // instead: an input message with nothing to read follows the report
+    std::uint8_t lineCommand = 0; // the answer to this report arrives as random bytes ...
+    int lineRecord = 0;           // ... for this record (0: any) ...
+    int lineBlock = 0;            // ... and this block of it (0: any)
+    bool emptyMessage = false;    // or, instead, an input message with nothing to read follows the report
     Pull pull = Pull::none;
     Outcome expected = Outcome::failed;
     int minStreamTimeOuts = 0, maxStreamTimeOuts = 0; // full waits for a knob report
@@ -126,9 +126,9 @@ struct Cell
     Cell& endsEitherWay() { expected = Outcome::either; return *this; }
     Cell& garble (std::uint8_t command, int record = 0, int block = 0)
     {
-        garbled = command;
-        garbledRecord = record;
-        garbledBlock = block;
+        lineCommand = command;
+        lineRecord = record;
+        lineBlock = block;
         return *this;
     }
     Cell& emptyMessageAfter (std::uint8_t command, int record = 0, int block = 0)
@@ -481,12 +481,12 @@ TEST_P (FaultInjectionCell, EndsInTimeAndNeverClaimsAnUpdateTheControllerDoesNot
 {
     const auto& cell = GetParam();
 
-    if (cell.garbled != 0)
+    if (cell.lineCommand != 0)
     {
         SimulatedKrv7000::Spoiler spoiler;
-        spoiler.command = cell.garbled;
-        spoiler.record = cell.garbledRecord;
-        spoiler.block = cell.garbledBlock;
+        spoiler.command = cell.lineCommand;
+        spoiler.record = cell.lineRecord;
+        spoiler.block = cell.lineBlock;
         spoiler.bytes = garbageFor (cell.name);
         spoiler.emptyMessage = cell.emptyMessage;
         sim().spoilOnce (spoiler);
@@ -527,7 +527,7 @@ TEST_P (FaultInjectionCell, EndsInTimeAndNeverClaimsAnUpdateTheControllerDoesNot
     SCOPED_TRACE (juce::String::formatted ("the last answer taken: 0x%02x 0x%02x", run.lastCode, run.lastValue).toStdString());
     EXPECT_LE (run.ms, boundMs) << "longer than its time-outs allow";
     EXPECT_GE (run.ms, lowerMs - 20) << "it gave up before its time-outs ran out";
-    if (cell.garbled != 0)
+    if (cell.lineCommand != 0)
     {
         EXPECT_TRUE (sim().answerWasSpoilt()) << "the line never reached the answer";
     }
