@@ -1,5 +1,6 @@
 // The screens reached through the buttons, with and without an update file and a controller.
 #include "ImageChecks.h"
+#include "LayoutText.h"
 #include "ScreenFixture.h"
 #include "TestSupport.h"
 
@@ -12,14 +13,7 @@ bool isSignYellow (juce::Colour c)
     return c.getRed() > 200 && c.getGreen() > 180 && c.getBlue() < 110;
 }
 
-juce::String visibleText (juce::GlyphArrangement& layout)
-{
-    juce::String s;
-    for (int i = 0; i < layout.getNumGlyphs(); ++i)
-        if (! layout.getGlyph (i).isWhitespace())
-            s << juce::String::charToString (layout.getGlyph (i).getCharacter());
-    return s;
-}
+using testsupport::visibleText;
 
 constexpr int controllerType = 7; // the type the link accepts for the KRV-7000
 } // namespace

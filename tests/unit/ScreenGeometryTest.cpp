@@ -1,4 +1,5 @@
 // Where each screen puts its widgets and its text blocks, from the real MainComponent.
+#include "LayoutText.h"
 #include "ScreenFixture.h"
 
 #include "style/ZizarButton.h"
@@ -58,15 +59,7 @@ std::set<int> lineTops (juce::GlyphArrangement& layout, float below = 1.0e6f)
     return tops;
 }
 
-// The visible characters, for finding texts whatever the line breaks.
-juce::String visibleText (juce::GlyphArrangement& layout)
-{
-    juce::String s;
-    for (int i = 0; i < layout.getNumGlyphs(); ++i)
-        if (! layout.getGlyph (i).isWhitespace())
-            s << juce::String::charToString (layout.getGlyph (i).getCharacter());
-    return s;
-}
+using testsupport::visibleText;
 
 juce::String withoutWhitespace (const juce::String& text)
 {
