@@ -27,6 +27,9 @@ export LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp"
 
 KRV_FORCE_XVFB=1 source "$root/scripts/xvfb.sh"
 cd "$build"
+# The atoms a window manager would have made: without them JUCE cannot put a
+# window on a bare X server.
+bin/krv_xhelper wm-atoms
 ctest --output-on-failure -j "$(nproc)" --timeout 600 -LE process "$@"
 
 # The real executable loads the X11 libraries at run time and unloads them at exit, so

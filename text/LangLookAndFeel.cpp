@@ -96,3 +96,8 @@ void LangLookAndFeel::drawPopupMenuItem (juce::Graphics& g, const juce::Rectangl
 
     juce::Font::setFallbackFontName (savedFallback);
 }
+
+juce::PopupMenu::Options LangLookAndFeel::getOptionsForComboBoxPopupMenu (juce::ComboBox& box, juce::Label& label)
+{
+    return LookAndFeel_V2::getOptionsForComboBoxPopupMenu (box, label).withStandardItemHeight (box.getHeight());
+}

@@ -14,4 +14,8 @@ public:
                             bool isSeparator, bool isActive, bool isHighlighted, bool isTicked, bool hasSubMenu,
                             const juce::String& text, const juce::String& shortcutKeyText,
                             const juce::Drawable* icon, const juce::Colour* textColour) override;
+
+    // The items take the box's own height (JUCE's default is its label's, two pixels less),
+    // which the item drawing's border and font size follow.
+    juce::PopupMenu::Options getOptionsForComboBoxPopupMenu (juce::ComboBox&, juce::Label&) override;
 };

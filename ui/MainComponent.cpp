@@ -116,13 +116,17 @@ MainComponent::~MainComponent()
 void MainComponent::stopWorker()
 {
     signalThreadShouldExit();
+    wakeWorker();
+    stopThread (-1);
+}
+
+void MainComponent::wakeWorker()
+{
     {
         const juce::ScopedLock sl (answerLock);
-        std::memset (answerBuffer, 0, sizeof (answerBuffer));
-        ++answersWritten;
+        ++wakesSent;
     }
     answerEvent.signal();
-    stopThread (-1);
 }
 
 void MainComponent::setScreenState (int newState)
@@ -144,7 +148,8 @@ void MainComponent::setScreenState (int newState)
 
 void MainComponent::handleAsyncUpdate()
 {
-    if (screenState > SelectLanguage)
+    // Two triggers can meet one request: the first applies it and leaves -1, which is no state.
+    if (screenState > SelectLanguage && requestedState >= SelectLanguage && requestedState <= UpdateFailed)
     {
         const juce::ScopedLock sl (stateLock);
         setScreenState (requestedState);
@@ -199,12 +204,7 @@ void MainComponent::buttonClicked (juce::Button* button)
 
 void MainComponent::stopAndQuit()
 {
-    {
-        const juce::ScopedLock sl (answerLock);
-        std::memset (answerBuffer, 0, sizeof (answerBuffer));
-        ++answersWritten;
-    }
-    answerEvent.signal();
+    wakeWorker();
     stopThread (-1);
 
     if (quitRequested)
@@ -217,14 +217,11 @@ void MainComponent::deviceDetached()
 {
     currentFirmwareVersion = -1;
 
-    if (screenState == Updating)
+    // Once the worker has started, the screen is the session's: a device event queued just
+    // before Start must not take it over.
+    if (screenState == Updating || workerStarted)
     {
-        {
-            const juce::ScopedLock sl (answerLock);
-            std::memset (answerBuffer, 0, sizeof (answerBuffer));
-            ++answersWritten;
-        }
-        answerEvent.signal();
+        wakeWorker();
         return;
     }
 
@@ -237,14 +234,9 @@ void MainComponent::deviceAttached()
 {
     currentFirmwareVersion = hidCtrl->firmwareVersion;
 
-    if (screenState == Updating)
+    if (screenState == Updating || workerStarted)
     {
-        {
-            const juce::ScopedLock sl (answerLock);
-            std::memset (answerBuffer, 0, sizeof (answerBuffer));
-            ++answersWritten;
-        }
-        answerEvent.signal();
+        wakeWorker();
         return;
     }
 

@@ -79,10 +79,20 @@ private:
     __attribute__ ((format (printf, 2, 3)))
 #endif
     void debugTrace (const char* format, ...);
+    // What woke the worker: a report, a device change or quit (read as answer code 0), or
+    // nothing new (a time-out, or a signal whose report was taken on an earlier wake).
+    enum class Wake
+    {
+        nothing,
+        report,
+        deviceChange
+    };
+
     void requestState (int state);
     bool waitForAnswer (int timeoutMs);
-    bool waitForInput (int timeoutMs);
-    bool takeAnswer();
+    Wake waitForInput (int timeoutMs);
+    Wake takeAnswer();
+    void wakeWorker();
     void publishProgress (double value);
     bool transferRecords();
     bool transferBlocks (int recordNumber, const std::uint8_t* data, std::uint32_t length);
@@ -132,6 +142,13 @@ private:
     // for the answers to two reports.
     std::uint32_t answersWritten = 0;
     std::uint32_t answersTaken = 0; // worker only
+
+    // Device changes and quit wake the worker without touching the answer bytes (under
+    // answerLock): an answer that arrived first is taken first, a report that begins with
+    // 0x00 stays a report, and the change still ends the wait it interrupts.
+    std::uint32_t wakesSent = 0;
+    std::uint32_t wakesTaken = 0;     // worker only
+    bool deviceChangeTaken = false;   // worker only: since the controller entered update mode
 
     // Written by the worker, copied into progressValue on the message thread.
     std::atomic<double> sharedProgress { 0.0 };

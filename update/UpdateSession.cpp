@@ -71,6 +71,10 @@ void MainComponent::run()
         return;
     }
 
+    // A controller that went away after this point may have lost what it was sent, even
+    // when it comes back and takes the rest.
+    deviceChangeTaken = false;
+
     writeReport (UpdateReports::buildInfoReport (newFirmwareVersion, updateRecords).data());
     if (! waitForAnswer (timings.answerMs) || answer[0] != HID_UPDATE_ANS_INFO_OK)
     {
@@ -82,6 +86,9 @@ void MainComponent::run()
 
     // The end report goes out after a failure among the records too.
     if (! endUpdate())
+        succeeded = false;
+
+    if (deviceChangeTaken)
         succeeded = false;
 
     requestState (succeeded ? UpdateComplete : UpdateFailed);
@@ -281,7 +288,7 @@ bool MainComponent::isDeviceStreaming()
 {
     // A device in normal mode sends input reports unasked; one in update mode is silent.
     for (int i = 0; i < streamingSignals; ++i)
-        if (! waitForInput (timings.streamingMs))
+        if (waitForInput (timings.streamingMs) == Wake::nothing)
             return false;
 
     return true;
@@ -330,7 +337,7 @@ void MainComponent::requestState (int state)
     triggerAsyncUpdate();
 }
 
-bool MainComponent::waitForInput (int timeoutMs)
+MainComponent::Wake MainComponent::waitForInput (int timeoutMs)
 {
     const auto deadline = juce::Time::getMillisecondCounterHiRes() + timeoutMs;
 
@@ -339,20 +346,21 @@ bool MainComponent::waitForInput (int timeoutMs)
         // Once the thread is asked to stop, no wait holds it: the StopWaker has signalled the
         // event, and every later wait returns at once as unanswered.
         if (threadShouldExit())
-            return false;
+            return Wake::nothing;
 
         const auto left = deadline - juce::Time::getMillisecondCounterHiRes();
         if (! answerEvent.wait (juce::jmax (0, (int) std::ceil (left))))
-            return false;
+            return Wake::nothing;
 
         answerEvent.reset();
 
         if (threadShouldExit())
-            return false;
+            return Wake::nothing;
 
         // A signal whose report was already copied on an earlier wake brings nothing new.
-        if (takeAnswer())
-            return true;
+        const auto wake = takeAnswer();
+        if (wake != Wake::nothing)
+            return wake;
     }
 }
 
@@ -360,28 +368,52 @@ bool MainComponent::waitForAnswer (int timeoutMs)
 {
     // A controller that was streaming knob reports may still have some on their way when
     // it is asked something: those are not answers (their codes are below the protocol's),
-    // so the wait goes on for the time left. A cleared buffer (code 0: the device came or
-    // went, or the tool is quitting) still ends the wait as a wrong answer.
+    // so the wait goes on for the time left. A device change or quit still ends the wait,
+    // read as answer code 0.
     const auto deadline = juce::Time::getMillisecondCounterHiRes() + timeoutMs;
 
     for (;;)
     {
         const auto left = deadline - juce::Time::getMillisecondCounterHiRes();
-        if (! waitForInput (juce::jmax (0, (int) std::ceil (left))))
+        const auto wake = waitForInput (juce::jmax (0, (int) std::ceil (left)));
+
+        if (wake == Wake::nothing)
             return false;
 
-        if (answer[0] == 0 || answer[0] >= HID_UPDATE_ANS_MODE)
+        if (wake == Wake::deviceChange || answer[0] >= HID_UPDATE_ANS_MODE)
             return true;
     }
 }
 
-bool MainComponent::takeAnswer()
+MainComponent::Wake MainComponent::takeAnswer()
 {
     const juce::ScopedLock sl (answerLock);
+
+    if (answersWritten != answersTaken)
+    {
+        std::memcpy (answer, answerBuffer, sizeof (answer));
+        answersTaken = answersWritten;
+
+        // A device change behind this answer must still end the next wait.
+        if (wakesSent != wakesTaken)
+            answerEvent.signal();
+
+        return Wake::report;
+    }
+
+    if (wakesSent != wakesTaken)
+    {
+        // Every report that came before has been taken: the buffer now reads as cleared, as
+        // a later time-out of the mode switch examines it.
+        wakesTaken = wakesSent;
+        std::memset (answerBuffer, 0, sizeof (answerBuffer));
+        std::memset (answer, 0, sizeof (answer));
+        deviceChangeTaken = true;
+        return Wake::deviceChange;
+    }
+
     std::memcpy (answer, answerBuffer, sizeof (answer));
-    const bool isNew = answersWritten != answersTaken;
-    answersTaken = answersWritten;
-    return isNew;
+    return Wake::nothing;
 }
 
 void MainComponent::publishProgress (double value)

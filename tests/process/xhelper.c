@@ -43,10 +43,12 @@ static int decoy (Display* display, int seconds)
 
 static int internWindowManagerAtoms (Display* display)
 {
-    const char* names[] = { "_NET_WM_STATE", "_NET_WM_STATE_ABOVE", "_NET_WM_STATE_SKIP_TASKBAR",
+    const char* names[] = { "WM_PROTOCOLS", "WM_DELETE_WINDOW", "WM_TAKE_FOCUS", "_NET_WM_PING", "WM_CHANGE_STATE",
+                            "WM_STATE", "_NET_WM_STATE_HIDDEN", "_NET_WM_STATE", "_NET_WM_STATE_ABOVE", "_NET_WM_STATE_SKIP_TASKBAR",
                             "_MOTIF_WM_HINTS", "_NET_WM_ALLOWED_ACTIONS", "_NET_WM_ACTION_CLOSE",
                             "_NET_WM_ACTION_RESIZE", "_NET_WM_ACTION_MINIMIZE", "_NET_WM_ACTION_FULLSCREEN",
-                            "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_NORMAL" };
+                            "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_NORMAL",
+                            "_NET_WM_WINDOW_TYPE_COMBO" };
     for (size_t i = 0; i < sizeof (names) / sizeof (names[0]); ++i)
         XInternAtom (display, names[i], False);
     XSync (display, False);

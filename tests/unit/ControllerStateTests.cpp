@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 
 namespace
@@ -267,12 +268,84 @@ TEST_F (Controller, DeviceNewsDuringAnUpdateWakesTheWorkerWithACleanAnswer)
     ASSERT_TRUE (testsupport::pumpUntil ([&] { return MainComponentProbe::answerBuffer (*ui)[0] == 0xF9; }));
 
     ui->deviceDetached();
-    const auto* answer = MainComponentProbe::answerBuffer (*ui);
+    // The answer that came first is taken first; the removal then reads as a clean answer.
+    MainComponentProbe::takeAnswer (*ui);
+    EXPECT_EQ (MainComponentProbe::answerCopy (*ui)[0], 0xF9);
+    MainComponentProbe::takeAnswer (*ui);
+    const auto answer = MainComponentProbe::answerCopy (*ui);
     for (int i = 0; i < 256; ++i)
-        ASSERT_EQ (answer[i], 0) << "byte " << i;
+        ASSERT_EQ (answer[(size_t) i], 0) << "byte " << i;
     EXPECT_EQ (MainComponentProbe::requestedState (*ui), -1); // no request during an update
     settle();
     EXPECT_EQ (state(), Updating);
+}
+
+// Two asynchronous updates can meet one request: the first applies it, the second finds
+// none and must leave the screen as it is.
+TEST_F (Controller, AnAsyncUpdateWithoutARequestChangesNothing)
+{
+    writeUpdateFile();
+    device.plugIn (1, krv7000, 101, false);
+    create();
+    clickOk();
+    ASSERT_EQ (state(), ReadyToUpdate);
+
+    ui->deviceAttached();
+    ui->handleAsyncUpdate();
+    ui->handleAsyncUpdate();
+    settle();
+    EXPECT_EQ (state(), ReadyToUpdate);
+    EXPECT_TRUE (MainComponentProbe::okButton (*ui)->isVisible());
+}
+
+// A removal (and an arrival) already queued when Start is pressed: the screen belongs to
+// the session from Start on. A controller that is back answers the session, which then
+// completes; one that stays away fails it, without the not-found screen in between.
+TEST_F (Controller, DeviceNewsQueuedBeforeStartLeaveTheScreenToTheSession)
+{
+    writeUpdateFile();
+    device.onWrite ([this] (int hid, const ScriptedDevice::Report& r)
+                    {
+                        // Every record of the file fits in one block.
+                        static const std::map<int, std::vector<std::uint8_t>> answers = {
+                            { 0xF4, { 0xF6, 1 } }, { 0xF0, { 0xF8, 0 } }, { 0xF1, { 0xF9, 0 } },
+                            { 0xF3, { 0xFE, 50 } }, { 0xF2, { 0xFC, 100 } } };
+                        if (auto it = answers.find (r[0]); it != answers.end())
+                            device.sendInput (hid, it->second);
+                        return 1;
+                    });
+    MainComponent::SessionTimings fast;
+    fast.streamingMs = 300; // the news reaches the session while it listens for knob reports
+    fast.modeAnswerMs = fast.answerMs = fast.blockAnswerMs = fast.busyAnswerMs = 100;
+    fast.pauseMs = 5;
+
+    for (const bool plugBack : { false, true })
+    {
+        SCOPED_TRACE (plugBack ? "removed and back" : "removed");
+        device.plugIn (1, krv7000, 101, false);
+        create();
+        MainComponentProbe::setTimings (*ui, fast);
+        clickOk();
+        ASSERT_EQ (state(), ReadyToUpdate);
+
+        device.unplug (1);
+        if (plugBack)
+            device.plugIn (1, krv7000, 101);
+        clickOk(); // Start, before the messages are delivered
+        juce::Thread::sleep (50); // the worker asks for Updating while they still wait
+
+        bool notFound = false;
+        ASSERT_TRUE (testsupport::pumpUntil ([&]
+        {
+            notFound = notFound || state() == DeviceNotFound;
+            return ! MainComponentProbe::workerRunning (*ui) && (state() == UpdateComplete || state() == UpdateFailed);
+        }));
+        EXPECT_FALSE (notFound);
+        EXPECT_EQ (state(), plugBack ? UpdateComplete : UpdateFailed);
+
+        ui.reset();
+        device.unplug (1, false);
+    }
 }
 
 TEST_F (Controller, InputIsCopiedInEveryStateAndCutAt256Bytes)

@@ -271,7 +271,7 @@ TEST_F (UpdateSession, KnobReportsStillOnTheirWayAreNotTakenForAnswers)
     {
         auto answers = controller (r, index);
         if (r[0] == 0xF4 || r[0] == 0xF0)
-            answers.insert (answers.begin(), { answer (0x01, 7), answer (0x01, 8) });
+            answers.insert (answers.begin(), { answer (0x01, 7), answer (0x00, 8) }); // idle knobs report 0x00
         return answers;
     }, true);
     finish (UpdateComplete);
@@ -280,6 +280,52 @@ TEST_F (UpdateSession, KnobReportsStillOnTheirWayAreNotTakenForAnswers)
     EXPECT_EQ (countCode (h.writes(), 0xF0), 1);
     for (const auto& line : h.traceLines())
         EXPECT_EQ (line.find ("unexpected"), std::string::npos) << line;
+}
+
+// A controller that drops off the bus and comes straight back (a USB reset, a hub glitch)
+// keeps its update mode but may have lost what it was given: whatever it says later, the
+// update is not complete.
+TEST_F (UpdateSession, AControllerThatWentAwayAfterTheModeSwitchNeverEndsComplete)
+{
+    WillingController controller;
+    start (recordsSending ({ 0, 3, 5 }), [&] (const Report& r, int index) -> std::vector<Report>
+    {
+        if (r[0] == 0xF1 && r[1] == 4)
+        {
+            h.device.unplug (UpdateSessionHarness::hidNumber);
+            h.device.plugIn (UpdateSessionHarness::hidNumber, UpdateSessionHarness::deviceType,
+                             UpdateSessionHarness::deviceVersion);
+            return {};
+        }
+        return controller (r, index);
+    });
+    finish (UpdateFailed);
+
+    const auto lines = h.traceLines();
+    EXPECT_NE (std::find (lines.begin(), lines.end(), "unexpected response(0x0). @430"), lines.end());
+    EXPECT_EQ (countCode (h.writes(), 0xF2), 1) << "the end report still goes";
+}
+
+// A real controller re-enumerates to boot its new firmware as soon as it has given its
+// completion answer; the removal may reach the tool before the worker has read that answer.
+TEST_F (UpdateSession, ARemovalRightBehindTheCompletionAnswerLeavesTheUpdateComplete)
+{
+    WillingController controller;
+    start (recordsSending ({ 0 }), [&] (const Report& r, int index) -> std::vector<Report>
+    {
+        if (r[0] != 0xF2)
+            return controller (r, index);
+
+        // Both messages queue behind a busy message thread and arrive back to back.
+        juce::MessageManager::callAsync ([] { juce::Thread::sleep (30); });
+        h.device.sendInput (UpdateSessionHarness::hidNumber, answer (0xFC, 100));
+        h.device.unplug (UpdateSessionHarness::hidNumber);
+        return {};
+    });
+    finish (UpdateComplete);
+
+    const auto lines = h.traceLines();
+    EXPECT_NE (std::find (lines.begin(), lines.end(), "HID_UPDATE_ANS_COMPLETE(0xfc, 100). @467"), lines.end());
 }
 
 TEST_F (UpdateSession, FifteenRefusedModeRequestsFailBeforeTheInformationReport)

@@ -1,4 +1,7 @@
-// The language list's items, drawn to images.
+// The language list's items, drawn to images, and the list as the box opens it.
+#include "ScreenFixture.h"
+#include "TestSupport.h"
+
 #include "platform/UserLocale.h"
 #include "text/LangLookAndFeel.h"
 #include "text/TxtLoader.h"
@@ -205,4 +208,35 @@ TEST_F (PopupItemTest, NameDrawsWithItsLanguageFontAndTheFallbackComesBack)
     juce::Font::setFallbackFontName ("MS UI Gothic");
     draw ("Deutsch", 200, 20);
     EXPECT_EQ (juce::Font::getFallbackFontName(), "MS UI Gothic");
+}
+
+class LanguageList : public ScreenFixture
+{
+};
+
+// The drawing's border and font size follow the item height, which must be the box's.
+TEST_F (LanguageList, TheOpenListsItemsAreAsHighAsTheBox)
+{
+    writeUpdateFile (103);
+    open();
+    auto& box = languageBox();
+    ASSERT_EQ (box.getHeight(), 20);
+    box.showPopup();
+
+    juce::Component* list = nullptr;
+    ASSERT_TRUE (testsupport::pumpUntil ([&]
+    {
+        auto& desktop = juce::Desktop::getInstance();
+        for (int i = 0; i < desktop.getNumComponents(); ++i)
+            if (auto* c = desktop.getComponent (i); c != &window && c->isShowing() && c->getNumChildComponents() > 0)
+                list = c;
+        return list != nullptr;
+    }));
+
+    EXPECT_EQ (list->getNumChildComponents(), box.getNumItems());
+    for (auto* item : list->getChildren())
+        EXPECT_EQ (item->getHeight(), box.getHeight());
+
+    juce::PopupMenu::dismissAllActiveMenus();
+    testsupport::pumpFor (20);
 }
