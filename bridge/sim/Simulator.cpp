@@ -134,6 +134,8 @@ void Simulator::applyEnvironmentLocked (bool atLoad)
     faults.clear();
     ++faultEpoch;
     queue.clear();
+    departedQueue.clear();
+    departedHidNumber = -1;
     events = {};
     usedFrames.clear();
     ++generation;
@@ -216,6 +218,8 @@ int Simulator::stop()
         // No message will announce these any more; a host that starts again must not read
         // them in place of the reports its messages announce.
         queue.clear();
+        departedQueue.clear();
+        departedHidNumber = -1;
     }
 
     {
@@ -266,6 +270,8 @@ int Simulator::input (int hidNumber, unsigned char* buffer, int* length)
     std::optional<Report> report;
     if (attached && hidNumber == currentHidNumber)
         report = queue.pop();
+    else if (hidNumber == departedHidNumber)
+        report = departedQueue.pop();
 
     if (! report)
     {
@@ -683,6 +689,8 @@ bool Simulator::detachLocked (bool announce)
     attached = false;
     currentHidNumber = -1;
     ++generation;
+    departedQueue = std::move (queue);
+    departedHidNumber = gone;
     queue.clear();
     model.restart();
     log.write ("---  detached HID " + std::to_string (gone));

@@ -119,6 +119,10 @@ private:
     SimLog log;
     Krv7000Model model;
     fwbridge::ReportQueue queue;
+    // Reports of a controller that has gone, already announced: the host may still read
+    // them (its last answer before a reset among them) under that controller's number.
+    fwbridge::ReportQueue departedQueue;
+    int departedHidNumber = -1;
     std::priority_queue<Event, std::vector<Event>, Later> events;
     std::uint64_t eventOrder = 0;
     std::uint64_t generation = 0;

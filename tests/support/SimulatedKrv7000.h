@@ -55,6 +55,8 @@ public:
         std::array<std::uint8_t, 64> bytes {};
         bool emptyMessage = false; // instead: once the report is out, an input message
                                    // comes with nothing to read; the answer is left alone
+        bool leadingZero = false;  // instead: a report beginning with 0x00 (an idle knob
+                                   // report) arrives just before the answer
     };
 
     void spoilOnce (const Spoiler& s)
@@ -72,6 +74,7 @@ public:
         std::lock_guard<std::mutex> g (lineLock);
         armed = false;
         pending = false;
+        zeroReportDue = false;
     }
 
     bool answerWasSpoilt()
@@ -139,8 +142,12 @@ private:
                 if (data[0] == s.command && (s.record == 0 || s.record == record) && (s.block == 0 || s.block == block))
                 {
                     self.armed = false;
-                    self.pending = ! s.emptyMessage;
+                    self.pending = ! s.emptyMessage && ! s.leadingZero;
+                    self.zeroReportDue = s.leadingZero;
                     announce = s.emptyMessage;
+                    // Announced before the report goes out, so it comes before the answer.
+                    if (s.leadingZero && self.hostWindow != nullptr)
+                        PostMessageA (self.hostWindow, self.inputMessage, (WPARAM) hidNumber, 0);
                 }
             }
         }
@@ -160,6 +167,19 @@ private:
     static int FWBRIDGE_CALL noisyInput (int hidNumber, unsigned char* buffer, int* length)
     {
         auto& self = get();
+        {
+            std::lock_guard<std::mutex> g (self.lineLock);
+            if (self.zeroReportDue && buffer != nullptr && length != nullptr && *length >= 64)
+            {
+                self.zeroReportDue = false;
+                self.spoilt = true;
+                std::memset (buffer, 0, 64);
+                buffer[2] = 0x40; // a control at rest
+                *length = 64;
+                return 1;
+            }
+        }
+
         const int result = self.api.input (hidNumber, buffer, length);
 
         std::lock_guard<std::mutex> g (self.lineLock);
@@ -182,6 +202,7 @@ private:
     Spoiler spoiler;
     bool armed = false;
     bool pending = false;
+    bool zeroReportDue = false;
     bool spoilt = false;
     std::array<int, 13> blocksOfRecord {};
     void* hostWindow = nullptr;
