@@ -6,12 +6,17 @@
 #include "style/ZizarButton.h"
 #include "text/LangLookAndFeel.h"
 #include "text/TxtLoader.h"
+#include "update/UpdateFileLoader.h"
+#include "update/UpdateFileLocation.h"
+#include "update/UpdateReports.h"
 
+#include <cmath>
 #include <cstring>
 
 namespace
 {
 const juce::Colour buttonFace (234, 234, 234);
+const char* const updateFileName = "KRV-7000_UP.upd";
 }
 
 MainComponent::MainComponent()
@@ -58,7 +63,7 @@ MainComponent::MainComponent()
     setUpButton (cancelButton);
 
     int version = -1;
-    const int payloadSize = loadUpdateFile ("KRV-7000_UP.upd", "KRV-7000 ", &version);
+    const int payloadSize = loadUpdateFile (updateFileName, "KRV-7000 ", &version);
     if (version > 0 && payloadSize > 0)
     {
         updateFileValid = 1;
@@ -73,7 +78,6 @@ MainComponent::MainComponent()
     }
 
     std::memset (answerBuffer, 0, sizeof (answerBuffer));
-    lastPercent = 0.0;
 
     addListener (&stopWaker);
 
@@ -192,6 +196,14 @@ void MainComponent::buttonClicked (juce::Button* button)
         if (! workerStarted)
         {
             workerStarted = true;
+            UpdateSession::Update update;
+            update.records = updateRecords;
+            update.newFirmwareVersion = newFirmwareVersion;
+            update.updateFileValid = updateFileValid;
+            update.updatePayloadSize = updatePayloadSize;
+            update.file = updateFileValid == 1 ? UpdateFileLocation::file (updateFileName) : juce::File();
+            session = std::make_unique<UpdateSession> (sessionHost, update, timings);
+
             answerEvent.reset();
             startThread();
         }
@@ -268,4 +280,87 @@ void MainComponent::ProgressRelay::timerCallback()
 void MainComponent::StopWaker::exitSignalSent()
 {
     owner.answerEvent.signal();
+}
+
+void MainComponent::run()
+{
+    if (session != nullptr)
+        session->run();
+}
+
+UpdateSession::Wake MainComponent::waitForInput (int timeoutMs)
+{
+    const auto deadline = juce::Time::getMillisecondCounterHiRes() + timeoutMs;
+
+    for (;;)
+    {
+        // Once the thread is asked to stop, no wait holds it: the StopWaker has signalled the
+        // event, and every later wait returns at once as unanswered.
+        if (threadShouldExit())
+            return UpdateSession::Wake::nothing;
+
+        const auto left = deadline - juce::Time::getMillisecondCounterHiRes();
+        if (! answerEvent.wait (juce::jmax (0, (int) std::ceil (left))))
+            return UpdateSession::Wake::nothing;
+
+        answerEvent.reset();
+
+        if (threadShouldExit())
+            return UpdateSession::Wake::nothing;
+
+        // A signal whose report was already copied on an earlier wake brings nothing new.
+        const auto wake = takeAnswer();
+        if (wake != UpdateSession::Wake::nothing)
+            return wake;
+    }
+}
+
+UpdateSession::Wake MainComponent::takeAnswer()
+{
+    const juce::ScopedLock sl (answerLock);
+
+    if (answersWritten != answersTaken)
+    {
+        std::memcpy (answer, answerBuffer, sizeof (answer));
+        answersTaken = answersWritten;
+
+        // A device change behind this answer must still end the next wait.
+        if (wakesSent != wakesTaken)
+            answerEvent.signal();
+
+        return UpdateSession::Wake::report;
+    }
+
+    if (wakesSent != wakesTaken)
+    {
+        // Every report that came before has been taken: the buffer now reads as cleared, as
+        // a later time-out of the mode switch examines it.
+        wakesTaken = wakesSent;
+        std::memset (answerBuffer, 0, sizeof (answerBuffer));
+        std::memset (answer, 0, sizeof (answer));
+        return UpdateSession::Wake::deviceChange;
+    }
+
+    std::memcpy (answer, answerBuffer, sizeof (answer));
+    return UpdateSession::Wake::nothing;
+}
+
+void MainComponent::SessionHost::writeReport (const std::uint8_t* report)
+{
+    if (owner.hidCtrl != nullptr)
+        owner.hidCtrl->write (report, UpdateReports::reportSize);
+}
+
+void MainComponent::SessionHost::requestState (UpdateSession::Screen screen)
+{
+    const juce::ScopedLock sl (owner.stateLock);
+    owner.requestedState = screen == UpdateSession::Screen::updating ? Updating
+                           : screen == UpdateSession::Screen::complete ? UpdateComplete
+                                                                       : UpdateFailed;
+    owner.triggerAsyncUpdate();
+}
+
+int MainComponent::loadUpdateFile (const juce::String& fileName, const char* modelName, int* version)
+{
+    return ::loadUpdateFile (fileName, modelName, version, updateRecords);
 }

@@ -3,12 +3,14 @@
 #include "device/HidHandler.h"
 #include "ui/ScreenState.h"
 #include "update/UpdateRecordInfo.h"
+#include "update/UpdateSession.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 class HidCtrl;
 class LangLookAndFeel;
@@ -56,48 +58,15 @@ public:
 
     static juce::String formatText (const char* format, ...);
 
-    // Waits of the update session, in milliseconds. The product always uses these values;
-    // only tests shorten them.
-    struct SessionTimings
-    {
-        int streamingMs = 1000;
-        int modeAnswerMs = 10000;
-        int answerMs = 10000;
-        int blockAnswerMs = 180000;
-        int busyAnswerMs = 20000;
-        int pauseMs = 100;
-    };
+    using SessionTimings = UpdateSession::Timings;
 
 private:
     friend struct MainComponentProbe; // test access
 
-    // Update session (worker thread)
-    int switchToUpdateMode();
-    bool isDeviceStreaming();
-    int waitWhileBusy();
-#if defined(__GNUC__)
-    __attribute__ ((format (printf, 2, 3)))
-#endif
-    void debugTrace (const char* format, ...);
-    // What woke the worker: a report, a device change or quit (read as answer code 0), or
-    // nothing new (a time-out, or a signal whose report was taken on an earlier wake).
-    enum class Wake
-    {
-        nothing,
-        report,
-        deviceChange
-    };
-
-    void requestState (int state);
-    bool waitForAnswer (int timeoutMs);
-    Wake waitForInput (int timeoutMs);
-    Wake takeAnswer();
+    // The update session's side of the answer buffer (worker thread).
+    UpdateSession::Wake waitForInput (int timeoutMs);
+    UpdateSession::Wake takeAnswer();
     void wakeWorker();
-    void publishProgress (double value);
-    bool transferRecords();
-    bool transferBlocks (int recordNumber, const std::uint8_t* data, std::uint32_t length);
-    bool endUpdate();
-    void writeReport (const std::uint8_t* report /* 64 bytes */);
 
     // Screen composition
     void addReconnectSteps (float x, float y, int language, const juce::String& fontName, bool withHeading);
@@ -129,7 +98,6 @@ private:
     int requestedState = -1;
     HidCtrl* hidCtrl = nullptr;
     std::uint8_t answerBuffer[256] {};
-    double lastPercent = 0.0;
 
     // The worker never reads answerBuffer directly: it takes a copy under answerLock,
     // so a report arriving while it decides cannot tear the answer it looks at.
@@ -147,8 +115,7 @@ private:
     // answerLock): an answer that arrived first is taken first, a report that begins with
     // 0x00 stays a report, and the change still ends the wait it interrupts.
     std::uint32_t wakesSent = 0;
-    std::uint32_t wakesTaken = 0;     // worker only
-    bool deviceChangeTaken = false;   // worker only: since the controller entered update mode
+    std::uint32_t wakesTaken = 0; // worker only
 
     // Written by the worker, copied into progressValue on the message thread.
     std::atomic<double> sharedProgress { 0.0 };
@@ -170,7 +137,25 @@ private:
     };
     StopWaker stopWaker { *this };
 
-    // JUCE lets a finished thread start again; the session must run once per program run.
+    // What the session asks of this screen, on the worker thread.
+    struct SessionHost : UpdateSession::Host
+    {
+        explicit SessionHost (MainComponent& c) : owner (c) {}
+        void writeReport (const std::uint8_t* report) override;
+        UpdateSession::Wake waitForInput (int timeoutMs) override { return owner.waitForInput (timeoutMs); }
+        UpdateSession::Wake takeAnswer() override { return owner.takeAnswer(); }
+        const std::uint8_t* answer() const override { return owner.answer; }
+        void requestState (UpdateSession::Screen) override;
+        void setProgress (double fraction) override { owner.sharedProgress.store (fraction); }
+        void pause (int ms) override { owner.wait (ms); }
+        bool stopRequested() const override { return owner.threadShouldExit(); }
+        MainComponent& owner;
+    };
+    SessionHost sessionHost { *this };
+
+    // Made at Start; the session runs once per program run (JUCE lets a finished thread
+    // start again).
+    std::unique_ptr<UpdateSession> session;
     bool workerStarted = false;
 
     SessionTimings timings;

@@ -1,11 +1,11 @@
-#include "ui/MainComponent.h"
+#include "update/UpdateFileLoader.h"
 
 #include "update/UpdateFile.h"
 #include "update/UpdateFileLocation.h"
 
 #include <limits>
 
-int MainComponent::loadUpdateFile (const juce::String& fileName, const char* modelName, int* version)
+int loadUpdateFile (const juce::String& fileName, const char* modelName, int* version, UpdateRecordInfo* records)
 {
     if (version != nullptr)
         *version = -1;
@@ -36,5 +36,5 @@ int MainComponent::loadUpdateFile (const juce::String& fileName, const char* mod
 
     // Only the bytes actually read are looked at: a file that shrank meanwhile reads as
     // truncated rather than as whatever the buffer held.
-    return parseUpdateFile (buffer.get(), (size_t) bytesRead, modelName, version, updateRecords);
+    return parseUpdateFile (buffer.get(), (size_t) bytesRead, modelName, version, records);
 }

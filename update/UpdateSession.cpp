@@ -1,11 +1,9 @@
-// The update session: MainComponent's worker thread and its helpers.
-#include "ui/MainComponent.h"
+#include "update/UpdateSession.h"
 
-#include "device/HidCtrl.h"
+#include "device/FwBridge.h"
 #include "platform/Win32.h"
 #include "text/TxtLoader.h"
 #include "update/UpdateFile.h"
-#include "update/UpdateFileLocation.h"
 #include "update/UpdateReports.h"
 
 #include <cmath>
@@ -15,17 +13,11 @@
 
 namespace
 {
-const char* const updateFileName = "KRV-7000_UP.upd";
 constexpr int modeAttempts = 15;
 constexpr int streamingSignals = 10;
 
 // One line of the trace at a time; only the worker writes it.
 char traceLine[1024];
-
-juce::String modelName (int modelIndex)
-{
-    return TxtLoader::getInstance()->getText (modelIndex + 1);
-}
 
 // The record's data read afresh from the file. A file that cannot be opened or that no
 // longer holds the whole record fails: sending a block of stale 0xFF bytes as firmware
@@ -54,20 +46,25 @@ bool readRecordData (const juce::File& file, juce::int64 offset, std::uint32_t l
 }
 } // namespace
 
-void MainComponent::run()
+UpdateSession::UpdateSession (Host& h, const Update& u, const Timings& t)
+    : host (h), update (u), timings (t)
 {
-    requestState (Updating);
-    publishProgress (0.0);
+}
 
-    if (updatePayloadSize == 0)
+void UpdateSession::run()
+{
+    host.requestState (Screen::updating);
+    host.setProgress (0.0);
+
+    if (update.updatePayloadSize == 0)
     {
-        requestState (UpdateFailed);
+        host.requestState (Screen::failed);
         return;
     }
 
     if (switchToUpdateMode() != 0)
     {
-        requestState (UpdateFailed);
+        host.requestState (Screen::failed);
         return;
     }
 
@@ -75,10 +72,10 @@ void MainComponent::run()
     // when it comes back and takes the rest.
     deviceChangeTaken = false;
 
-    writeReport (UpdateReports::buildInfoReport (newFirmwareVersion, updateRecords).data());
-    if (! waitForAnswer (timings.answerMs) || answer[0] != HID_UPDATE_ANS_INFO_OK)
+    host.writeReport (UpdateReports::buildInfoReport (update.newFirmwareVersion, update.records).data());
+    if (! waitForAnswer (timings.answerMs) || host.answer()[0] != HID_UPDATE_ANS_INFO_OK)
     {
-        requestState (UpdateFailed);
+        host.requestState (Screen::failed);
         return;
     }
 
@@ -91,17 +88,17 @@ void MainComponent::run()
     if (deviceChangeTaken)
         succeeded = false;
 
-    requestState (succeeded ? UpdateComplete : UpdateFailed);
+    host.requestState (succeeded ? Screen::complete : Screen::failed);
 }
 
-bool MainComponent::transferRecords()
+bool UpdateSession::transferRecords()
 {
-    const auto file = updateFileValid == 1 ? UpdateFileLocation::file (updateFileName) : juce::File();
+    const auto& file = update.file;
     juce::int64 dataOffset = (juce::int64) (UpdateFileLayout::headerSize + UpdateFileLayout::recordHeaderSize);
 
     for (int j = 0; j < updateRecordCount; ++j)
     {
-        const auto& record = updateRecords[j];
+        const auto& record = update.records[j];
         juce::HeapBlock<std::uint8_t> data;
 
         if (! readRecordData (file, dataOffset, record.length, data))
@@ -115,18 +112,18 @@ bool MainComponent::transferRecords()
             continue;
         }
 
-        writeReport (UpdateReports::buildStartReport (j + 1, record.length).data());
+        host.writeReport (UpdateReports::buildStartReport (j + 1, record.length).data());
 
         if (! waitForAnswer (timings.answerMs))
         {
-            debugTrace ("no response from %s. @%d\n", modelName (updateFileValid).toRawUTF8(), 359);
+            debugTrace ("no response from %s. @%d\n", modelName().toRawUTF8(), 359);
             return false;
         }
 
-        if (answer[0] != HID_UPDATE_ANS_RCV_OK)
+        if (host.answer()[0] != HID_UPDATE_ANS_RCV_OK)
         {
             // The device declined this record; the others still go.
-            debugTrace ("unexpected response(0x%x). @%d\n", answer[0], 430);
+            debugTrace ("unexpected response(0x%x). @%d\n", host.answer()[0], 430);
             continue;
         }
 
@@ -137,25 +134,25 @@ bool MainComponent::transferRecords()
     return true;
 }
 
-bool MainComponent::transferBlocks (int recordNumber, const std::uint8_t* data, std::uint32_t length)
+bool UpdateSession::transferBlocks (int recordNumber, const std::uint8_t* data, std::uint32_t length)
 {
     const auto blocks = UpdateReports::blockCount (length);
 
     for (std::size_t k = 0; k < blocks; ++k)
     {
-        writeReport (UpdateReports::buildDataBlock (recordNumber, data, length, k).data());
+        host.writeReport (UpdateReports::buildDataBlock (recordNumber, data, length, k).data());
 
         if (! waitForAnswer (timings.blockAnswerMs))
         {
-            debugTrace ("no response from %s. @%d\n", modelName (updateFileValid).toRawUTF8(), 386);
+            debugTrace ("no response from %s. @%d\n", modelName().toRawUTF8(), 386);
             return false;
         }
 
         if (waitWhileBusy() != 0)
             return false;
 
-        const int code = answer[0];
-        const int value = answer[1];
+        const int code = host.answer()[0];
+        const int value = host.answer()[1];
 
         if (k < blocks - 1)
         {
@@ -184,34 +181,34 @@ bool MainComponent::transferBlocks (int recordNumber, const std::uint8_t* data, 
         }
 
         lastPercent = value;
-        publishProgress (lastPercent / 100.0);
+        host.setProgress (lastPercent / 100.0);
     }
 
     return true;
 }
 
-bool MainComponent::endUpdate()
+bool UpdateSession::endUpdate()
 {
     const auto report = UpdateReports::buildEndReport();
 
     for (;;)
     {
-        writeReport (report.data());
+        host.writeReport (report.data());
 
         if (! waitForAnswer (timings.answerMs))
         {
-            debugTrace ("no response from %s. @%d\n", modelName (updateFileValid).toRawUTF8(), 458);
+            debugTrace ("no response from %s. @%d\n", modelName().toRawUTF8(), 458);
             return false;
         }
 
-        const int code = answer[0];
-        const int value = answer[1];
+        const int code = host.answer()[0];
+        const int value = host.answer()[1];
 
         if (code == HID_UPDATE_ANS_COMPLETE)
         {
-            publishProgress (value / 100.0);
+            host.setProgress (value / 100.0);
             debugTrace ("HID_UPDATE_ANS_COMPLETE(0x%x, %d). @%d\n", HID_UPDATE_ANS_COMPLETE, value, 467);
-            wait (timings.pauseMs);
+            host.pause (timings.pauseMs);
             return true;
         }
 
@@ -224,39 +221,39 @@ bool MainComponent::endUpdate()
         // Busy: ask again after a pause, for as long as the device keeps answering. A stop
         // request cuts the pause short and the next wait ends at once.
         const double fraction = value / 100.0;
-        publishProgress (fraction);
+        host.setProgress (fraction);
         debugTrace ("Progress Count(%lf). @%d\n", fraction, 471);
-        wait (timings.pauseMs);
+        host.pause (timings.pauseMs);
     }
 }
 
-int MainComponent::switchToUpdateMode()
+int UpdateSession::switchToUpdateMode()
 {
     if (! isDeviceStreaming())
     {
-        if (threadShouldExit())
+        if (host.stopRequested())
             return -1;
 
-        debugTrace ("%s has been already Update mode.\n", modelName (updateFileValid).toRawUTF8());
+        debugTrace ("%s has been already Update mode.\n", modelName().toRawUTF8());
         return 0;
     }
 
     for (int attempt = 0; attempt < modeAttempts; ++attempt)
     {
-        writeReport (UpdateReports::buildModeReport().data());
+        host.writeReport (UpdateReports::buildModeReport().data());
         debugTrace ("send request for update.\n");
 
         // A time-out is not treated apart: whatever the buffer holds is the answer.
         if (! waitForAnswer (timings.modeAnswerMs))
         {
-            if (threadShouldExit())
+            if (host.stopRequested())
                 return -1;
 
-            takeAnswer();
+            host.takeAnswer();
         }
 
-        const int code = answer[0];
-        const int value = answer[1];
+        const int code = host.answer()[0];
+        const int value = host.answer()[1];
 
         if (code == HID_UPDATE_ANS_MODE)
         {
@@ -284,7 +281,7 @@ int MainComponent::switchToUpdateMode()
     return -1;
 }
 
-bool MainComponent::isDeviceStreaming()
+bool UpdateSession::isDeviceStreaming()
 {
     // A device in normal mode sends input reports unasked; one in update mode is silent.
     for (int i = 0; i < streamingSignals; ++i)
@@ -294,31 +291,31 @@ bool MainComponent::isDeviceStreaming()
     return true;
 }
 
-int MainComponent::waitWhileBusy()
+int UpdateSession::waitWhileBusy()
 {
-    if (answer[0] != HID_UPDATE_ANS_PRGRESS_CHK)
+    if (host.answer()[0] != HID_UPDATE_ANS_PRGRESS_CHK)
         return 0;
 
     do
     {
-        const int value = answer[1];
+        const int value = host.answer()[1];
         if (value != lastPercent)
-            debugTrace ("HID_UPDATE_ANS_PRGRESS_CHK(0x%x, %d). @%d\n", answer[0], value, 489);
+            debugTrace ("HID_UPDATE_ANS_PRGRESS_CHK(0x%x, %d). @%d\n", host.answer()[0], value, 489);
 
         lastPercent = value;
-        publishProgress (value / 100.0);
+        host.setProgress (value / 100.0);
 
         if (! waitForAnswer (timings.busyAnswerMs))
         {
-            debugTrace ("no response from %s. @%d\n", modelName (updateFileValid).toRawUTF8(), 497);
+            debugTrace ("no response from %s. @%d\n", modelName().toRawUTF8(), 497);
             return -1;
         }
-    } while (answer[0] == HID_UPDATE_ANS_PRGRESS_CHK);
+    } while (host.answer()[0] == HID_UPDATE_ANS_PRGRESS_CHK);
 
     return 0;
 }
 
-void MainComponent::debugTrace (const char* format, ...)
+void UpdateSession::debugTrace (const char* format, ...)
 {
     std::memset (traceLine, 0, sizeof (traceLine));
 
@@ -330,41 +327,14 @@ void MainComponent::debugTrace (const char* format, ...)
     OutputDebugStringA (traceLine);
 }
 
-void MainComponent::requestState (int state)
+UpdateSession::Wake UpdateSession::waitForInput (int timeoutMs)
 {
-    const juce::ScopedLock sl (stateLock);
-    requestedState = state;
-    triggerAsyncUpdate();
+    const auto wake = host.waitForInput (timeoutMs);
+    deviceChangeTaken = deviceChangeTaken || wake == Wake::deviceChange;
+    return wake;
 }
 
-MainComponent::Wake MainComponent::waitForInput (int timeoutMs)
-{
-    const auto deadline = juce::Time::getMillisecondCounterHiRes() + timeoutMs;
-
-    for (;;)
-    {
-        // Once the thread is asked to stop, no wait holds it: the StopWaker has signalled the
-        // event, and every later wait returns at once as unanswered.
-        if (threadShouldExit())
-            return Wake::nothing;
-
-        const auto left = deadline - juce::Time::getMillisecondCounterHiRes();
-        if (! answerEvent.wait (juce::jmax (0, (int) std::ceil (left))))
-            return Wake::nothing;
-
-        answerEvent.reset();
-
-        if (threadShouldExit())
-            return Wake::nothing;
-
-        // A signal whose report was already copied on an earlier wake brings nothing new.
-        const auto wake = takeAnswer();
-        if (wake != Wake::nothing)
-            return wake;
-    }
-}
-
-bool MainComponent::waitForAnswer (int timeoutMs)
+bool UpdateSession::waitForAnswer (int timeoutMs)
 {
     // A controller that was streaming knob reports may still have some on their way when
     // it is asked something: those are not answers (their codes are below the protocol's),
@@ -380,49 +350,12 @@ bool MainComponent::waitForAnswer (int timeoutMs)
         if (wake == Wake::nothing)
             return false;
 
-        if (wake == Wake::deviceChange || answer[0] >= HID_UPDATE_ANS_MODE)
+        if (wake == Wake::deviceChange || host.answer()[0] >= HID_UPDATE_ANS_MODE)
             return true;
     }
 }
 
-MainComponent::Wake MainComponent::takeAnswer()
+juce::String UpdateSession::modelName() const
 {
-    const juce::ScopedLock sl (answerLock);
-
-    if (answersWritten != answersTaken)
-    {
-        std::memcpy (answer, answerBuffer, sizeof (answer));
-        answersTaken = answersWritten;
-
-        // A device change behind this answer must still end the next wait.
-        if (wakesSent != wakesTaken)
-            answerEvent.signal();
-
-        return Wake::report;
-    }
-
-    if (wakesSent != wakesTaken)
-    {
-        // Every report that came before has been taken: the buffer now reads as cleared, as
-        // a later time-out of the mode switch examines it.
-        wakesTaken = wakesSent;
-        std::memset (answerBuffer, 0, sizeof (answerBuffer));
-        std::memset (answer, 0, sizeof (answer));
-        deviceChangeTaken = true;
-        return Wake::deviceChange;
-    }
-
-    std::memcpy (answer, answerBuffer, sizeof (answer));
-    return Wake::nothing;
-}
-
-void MainComponent::publishProgress (double value)
-{
-    sharedProgress.store (value);
-}
-
-void MainComponent::writeReport (const std::uint8_t* report)
-{
-    if (hidCtrl != nullptr)
-        hidCtrl->write (report, UpdateReports::reportSize);
+    return TxtLoader::getInstance()->getText (update.updateFileValid + 1);
 }

@@ -20,7 +20,7 @@ struct MainComponentProbe
     static int updatePayloadSize (const MainComponent& c) { return c.updatePayloadSize; }
     static const UpdateRecordInfo* updateRecords (const MainComponent& c) { return c.updateRecords; }
     static double progressValue (const MainComponent& c) { return c.progressValue; }
-    static double lastPercent (const MainComponent& c) { return c.lastPercent; }
+    static double lastPercent (const MainComponent& c) { return c.session != nullptr ? c.session->getLastPercent() : 0.0; }
     static const std::uint8_t* answerBuffer (const MainComponent& c) { return c.answerBuffer; }
     static HidCtrl* hidCtrl (const MainComponent& c) { return c.hidCtrl; }
     static juce::ComboBox* languageBox (const MainComponent& c) { return c.languageBox; }

@@ -315,7 +315,7 @@ TEST_F (Controller, DeviceNewsQueuedBeforeStartLeaveTheScreenToTheSession)
                         return 1;
                     });
     MainComponent::SessionTimings fast;
-    fast.streamingMs = 300; // the news reaches the session while it listens for knob reports
+    fast.streamingMs = 1000; // the news reaches the session while it listens for knob reports
     fast.modeAnswerMs = fast.answerMs = fast.blockAnswerMs = fast.busyAnswerMs = 100;
     fast.pauseMs = 5;
 

@@ -13,6 +13,7 @@
 #include <dirent.h>
 #include <map>
 #include <random>
+#include <regex>
 #include <unistd.h>
 
 namespace
@@ -241,9 +242,11 @@ TEST_F (FaultSoak, EveryRunEndsInTimeWithTheOutcomeTheControllerHolds)
 
         const bool inTime = run.ended && run.ms <= boundMs;
         const bool finalScreen = run.state == UpdateComplete || run.state == UpdateFailed;
-        // A session that gave up waiting fails even if the controller finishes later: it
-        // cannot know. So may one whose fault took the controller's last word.
-        const bool gaveUp = run.trace.find ("no response from") != std::string::npos;
+        // A session that gave up waiting, or that was given a wrong answer, fails even if the
+        // controller finishes later: it cannot know. So may one whose fault took the
+        // controller's last word. A device change (code 0) is no such reason.
+        const bool gaveUp = run.trace.find ("no response from") != std::string::npos
+                            || std::regex_search (run.trace, std::regex ("unexpected response\\(0x[1-9a-f]"));
         const bool rightOutcome = run.state == UpdateComplete ? holdsTheUpdate
                                                               : (script.lastWordAtRisk || gaveUp || ! holdsTheUpdate);
         EXPECT_TRUE (inTime) << "no final screen within what its time-outs allow\n" << fault;

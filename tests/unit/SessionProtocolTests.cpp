@@ -113,7 +113,7 @@ int countCode (const std::vector<Report>& writes, std::uint8_t code)
 }
 } // namespace
 
-class UpdateSession : public ::testing::Test
+class SessionProtocol : public ::testing::Test
 {
 protected:
     /** Builds the file, opens the ready screen, presses Start; streams unasked reports first
@@ -138,7 +138,7 @@ protected:
     UpdateSessionHarness h;
 };
 
-TEST_F (UpdateSession, AFullUpdateSendsEveryReportByteForByte)
+TEST_F (SessionProtocol, AFullUpdateSendsEveryReportByteForByte)
 {
     std::vector<UpdateRecordSpec> records;
     const size_t sizes[] = { 130, 0, 62, 63, 62, 5, 5, 5, 5, 5, 5, 5 };
@@ -226,7 +226,7 @@ TEST_F (UpdateSession, AFullUpdateSendsEveryReportByteForByte)
     EXPECT_EQ (MainComponentProbe::lastPercent (h.ui()), 90.0);
 }
 
-TEST_F (UpdateSession, ASilentDeviceWithNoRecordToSendGetsInfoAndEndOnly)
+TEST_F (SessionProtocol, ASilentDeviceWithNoRecordToSendGetsInfoAndEndOnly)
 {
     start (recordsSending ({}), WillingController());
     finish (UpdateComplete);
@@ -243,7 +243,7 @@ TEST_F (UpdateSession, ASilentDeviceWithNoRecordToSendGetsInfoAndEndOnly)
         { "HID_UPDATE_ANS_COMPLETE(0xfc, 100). @467" } }));
 }
 
-TEST_F (UpdateSession, AStreamingDeviceIsAskedToEnterUpdateMode)
+TEST_F (SessionProtocol, AStreamingDeviceIsAskedToEnterUpdateMode)
 {
     h.timings.streamingMs = 1000;
     start (recordsSending ({ 0 }), WillingController(), true);
@@ -261,7 +261,7 @@ TEST_F (UpdateSession, AStreamingDeviceIsAskedToEnterUpdateMode)
         { "HID_UPDATE_ANS_COMPLETE(0xfc, 100). @467" } }));
 }
 
-TEST_F (UpdateSession, KnobReportsStillOnTheirWayAreNotTakenForAnswers)
+TEST_F (SessionProtocol, KnobReportsStillOnTheirWayAreNotTakenForAnswers)
 {
     // The controller was streaming: reports it sent just before it switched arrive after
     // the mode request, and more arrive while the information report is out.
@@ -285,7 +285,7 @@ TEST_F (UpdateSession, KnobReportsStillOnTheirWayAreNotTakenForAnswers)
 // A controller that drops off the bus and comes straight back (a USB reset, a hub glitch)
 // keeps its update mode but may have lost what it was given: whatever it says later, the
 // update is not complete.
-TEST_F (UpdateSession, AControllerThatWentAwayAfterTheModeSwitchNeverEndsComplete)
+TEST_F (SessionProtocol, AControllerThatWentAwayAfterTheModeSwitchNeverEndsComplete)
 {
     WillingController controller;
     start (recordsSending ({ 0, 3, 5 }), [&] (const Report& r, int index) -> std::vector<Report>
@@ -308,7 +308,7 @@ TEST_F (UpdateSession, AControllerThatWentAwayAfterTheModeSwitchNeverEndsComplet
 
 // A real controller re-enumerates to boot its new firmware as soon as it has given its
 // completion answer; the removal may reach the tool before the worker has read that answer.
-TEST_F (UpdateSession, ARemovalRightBehindTheCompletionAnswerLeavesTheUpdateComplete)
+TEST_F (SessionProtocol, ARemovalRightBehindTheCompletionAnswerLeavesTheUpdateComplete)
 {
     WillingController controller;
     start (recordsSending ({ 0 }), [&] (const Report& r, int index) -> std::vector<Report>
@@ -328,7 +328,7 @@ TEST_F (UpdateSession, ARemovalRightBehindTheCompletionAnswerLeavesTheUpdateComp
     EXPECT_NE (std::find (lines.begin(), lines.end(), "HID_UPDATE_ANS_COMPLETE(0xfc, 100). @467"), lines.end());
 }
 
-TEST_F (UpdateSession, FifteenRefusedModeRequestsFailBeforeTheInformationReport)
+TEST_F (SessionProtocol, FifteenRefusedModeRequestsFailBeforeTheInformationReport)
 {
     h.timings.streamingMs = 1000;
     start (recordsSending ({ 0 }), [] (const Report& r, int) -> std::vector<Report>
@@ -351,7 +351,7 @@ TEST_F (UpdateSession, FifteenRefusedModeRequestsFailBeforeTheInformationReport)
     EXPECT_EQ (h.traceLines(), expected);
 }
 
-TEST_F (UpdateSession, AModeAnswerOtherThanZeroOrOneFailsAtOnce)
+TEST_F (SessionProtocol, AModeAnswerOtherThanZeroOrOneFailsAtOnce)
 {
     h.timings.streamingMs = 1000;
     start (recordsSending ({ 0 }), [] (const Report&, int) -> std::vector<Report> { return { answer (0xF6, 0x2A) }; }, true);
@@ -362,7 +362,7 @@ TEST_F (UpdateSession, AModeAnswerOtherThanZeroOrOneFailsAtOnce)
                                         "failed to change to Update mode by unexpected response(0x2a)." }));
 }
 
-TEST_F (UpdateSession, AnUnansweredOrWrongModeAnswerIsRetried)
+TEST_F (SessionProtocol, AnUnansweredOrWrongModeAnswerIsRetried)
 {
     h.timings.streamingMs = 1000;
     h.timings.modeAnswerMs = 100;
@@ -386,7 +386,7 @@ TEST_F (UpdateSession, AnUnansweredOrWrongModeAnswerIsRetried)
                         "send request for update.", "succeeded to change to Update mode." }));
 }
 
-TEST_F (UpdateSession, AWrongOrMissingAnswerToTheInformationReportFailsWithoutEndReport)
+TEST_F (SessionProtocol, AWrongOrMissingAnswerToTheInformationReportFailsWithoutEndReport)
 {
     start (recordsSending ({ 0 }), [] (const Report& r, int) -> std::vector<Report>
     {
@@ -399,7 +399,7 @@ TEST_F (UpdateSession, AWrongOrMissingAnswerToTheInformationReportFailsWithoutEn
     EXPECT_EQ (h.traceLines(), (Lines { "KRV-7000 has been already Update mode." }));
 }
 
-TEST_F (UpdateSession, NoAnswerToTheInformationReportFailsWithoutEndReport)
+TEST_F (SessionProtocol, NoAnswerToTheInformationReportFailsWithoutEndReport)
 {
     start (recordsSending ({ 0 }), [] (const Report&, int) -> std::vector<Report> { return {}; });
     finish (UpdateFailed);
@@ -408,7 +408,7 @@ TEST_F (UpdateSession, NoAnswerToTheInformationReportFailsWithoutEndReport)
     EXPECT_GE (h.elapsedMs, h.timings.streamingMs + h.timings.answerMs - 20);
 }
 
-TEST_F (UpdateSession, AWrongAnswerToAStartReportSkipsThatRecordOnly)
+TEST_F (SessionProtocol, AWrongAnswerToAStartReportSkipsThatRecordOnly)
 {
     WillingController controller;
     start (recordsSending ({ 0, 1 }, 70), [&] (const Report& r, int index) -> std::vector<Report>
@@ -439,7 +439,7 @@ TEST_F (UpdateSession, AWrongAnswerToAStartReportSkipsThatRecordOnly)
         { "HID_UPDATE_ANS_COMPLETE(0xfc, 100). @467" } }));
 }
 
-TEST_F (UpdateSession, ARecordOfLengthZeroSendsStartOnly)
+TEST_F (SessionProtocol, ARecordOfLengthZeroSendsStartOnly)
 {
     auto records = recordsSending ({ 0, 1 });
     records[0].data.clear();
@@ -452,7 +452,7 @@ TEST_F (UpdateSession, ARecordOfLengthZeroSendsStartOnly)
     EXPECT_EQ (writes[2], startReport (2, 20));
 }
 
-TEST_F (UpdateSession, RcvOkToTheOnlyBlockOfARecordFailsButTheEndReportStillGoes)
+TEST_F (SessionProtocol, RcvOkToTheOnlyBlockOfARecordFailsButTheEndReportStillGoes)
 {
     start (recordsSending ({ 0, 1 }, 62), [] (const Report& r, int) -> std::vector<Report>
     {
@@ -473,7 +473,7 @@ TEST_F (UpdateSession, RcvOkToTheOnlyBlockOfARecordFailsButTheEndReportStillGoes
                                         "HID_UPDATE_ANS_COMPLETE(0xfc, 100). @467" }));
 }
 
-TEST_F (UpdateSession, AWrongAnswerToABlockBeforeTheLastFails)
+TEST_F (SessionProtocol, AWrongAnswerToABlockBeforeTheLastFails)
 {
     start (recordsSending ({ 0 }, 63), [] (const Report& r, int) -> std::vector<Report>
     {
@@ -538,7 +538,7 @@ TEST (UpdateSessionTimeOuts, MissingAnswersEachFailWithTheirOwnTraceLine)
     }
 }
 
-TEST_F (UpdateSession, EndlessBusyAnswersToTheEndReportRepeatItAndMoveTheProgress)
+TEST_F (SessionProtocol, EndlessBusyAnswersToTheEndReportRepeatItAndMoveTheProgress)
 {
     int ends = 0;
     start (recordsSending ({}), [&] (const Report& r, int) -> std::vector<Report>
@@ -570,7 +570,7 @@ TEST_F (UpdateSession, EndlessBusyAnswersToTheEndReportRepeatItAndMoveTheProgres
     EXPECT_EQ (lines[43], "HID_UPDATE_ANS_COMPLETE(0xfc, 77). @467");
 }
 
-TEST_F (UpdateSession, TheEndReportIsRepeatedOnlyAfterThePause)
+TEST_F (SessionProtocol, TheEndReportIsRepeatedOnlyAfterThePause)
 {
     h.timings.pauseMs = 60;
     int ends = 0;
@@ -591,7 +591,7 @@ TEST_F (UpdateSession, TheEndReportIsRepeatedOnlyAfterThePause)
     EXPECT_GE (h.finishedAt - times[4], 59.0);
 }
 
-TEST_F (UpdateSession, ARecordThatNoLongerLiesInTheFileIsNotSent)
+TEST_F (SessionProtocol, ARecordThatNoLongerLiesInTheFileIsNotSent)
 {
     auto records = recordsSending ({ 0, 11 }, 200);
     h.writeUpdateFile (103, records);
