@@ -610,3 +610,68 @@ TEST_F (SessionProtocol, ARecordThatNoLongerLiesInTheFileIsNotSent)
     EXPECT_EQ (countCode (writes, 0xF3), 4);
     EXPECT_EQ (writes.back(), endReport());
 }
+
+// The session on its own: no window, no message loop, no device library. A host that
+// answers each report at once, as a willing controller in update mode would.
+namespace
+{
+struct DirectHost : UpdateSession::Host
+{
+    WillingController controller;
+    std::vector<Report> written, pending;
+    std::vector<UpdateSession::Screen> screens;
+    std::uint8_t latest[256] {};
+
+    void writeReport (const std::uint8_t* report) override
+    {
+        written.emplace_back (report, report + 64);
+        for (auto& a : controller (written.back(), (int) written.size() - 1))
+            pending.push_back (a);
+    }
+    UpdateSession::Wake waitForInput (int) override { return takeAnswer(); }
+    UpdateSession::Wake takeAnswer() override
+    {
+        if (pending.empty())
+            return UpdateSession::Wake::nothing;
+        std::copy (pending.front().begin(), pending.front().end(), latest);
+        pending.erase (pending.begin());
+        return UpdateSession::Wake::report;
+    }
+    const std::uint8_t* answer() const override { return latest; }
+    void requestState (UpdateSession::Screen s) override { screens.push_back (s); }
+    void setProgress (double) override {}
+    void pause (int) override {}
+    bool stopRequested() const override { return false; }
+};
+} // namespace
+
+TEST (SessionWithoutAWindow, SendsTheFileThroughItsHostAndAsksForTheScreens)
+{
+    const auto folder = juce::File::createTempFile ("krv-direct");
+    ASSERT_TRUE (folder.createDirectory());
+    const auto records = recordsSending ({ 0, 4 }, 100);
+    const auto bytes = buildUpdateFile (103, records);
+    const auto file = folder.getChildFile ("KRV-7000_UP.upd");
+    ASSERT_TRUE (file.replaceWithData (bytes.data(), bytes.size()));
+
+    UpdateRecordInfo table[updateRecordCount] {};
+    for (size_t i = 0; i < (size_t) updateRecordCount; ++i)
+        table[i] = { (std::uint32_t) records[i].data.size(), computeCrc16 (records[i].data.data(), records[i].data.size()),
+                     records[i].transfer };
+
+    DirectHost host;
+    UpdateSession::Update update { table, 103, 1, 200, file };
+    UpdateSession::Timings timings;
+    timings.streamingMs = 0;
+    UpdateSession (host, update, timings).run();
+    folder.deleteRecursively();
+
+    EXPECT_EQ (host.screens, (std::vector<UpdateSession::Screen> { UpdateSession::Screen::updating,
+                                                                    UpdateSession::Screen::complete }));
+    // Information, then per record a start report and two blocks, then the end report.
+    ASSERT_EQ (host.written.size(), 1u + 2u * 3u + 1u);
+    EXPECT_EQ (host.written[0][0], 0xF0);
+    EXPECT_EQ (host.written[4], startReport (5, 100));
+    EXPECT_EQ (host.written[6], dataReport (5, records[4].data, 1));
+    EXPECT_EQ (host.written.back()[0], 0xF2);
+}
