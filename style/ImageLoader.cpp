@@ -5,6 +5,8 @@
 
 #include <KrvBinaryData.h>
 
+#include <memory>
+
 namespace
 {
 struct EmbeddedPicture
@@ -17,25 +19,29 @@ const EmbeddedPicture embeddedImages[ImageLoader::imageCount] = {
     { KrvBinaryData::Warning_png, KrvBinaryData::Warning_pngSize },
 };
 
-ImageLoader* instance = nullptr;
+// The one image loader of the process, from createInstance until deleteInstance.
+std::unique_ptr<ImageLoader>& instance()
+{
+    static std::unique_ptr<ImageLoader> loader;
+    return loader;
+}
 } // namespace
 
 void ImageLoader::createInstance()
 {
-    if (instance == nullptr)
-        instance = new ImageLoader();
+    if (instance() == nullptr)
+        instance().reset (new ImageLoader());
 }
 
 ImageLoader* ImageLoader::getInstance()
 {
     createInstance();
-    return instance;
+    return instance().get();
 }
 
 void ImageLoader::deleteInstance()
 {
-    delete instance;
-    instance = nullptr;
+    instance().reset();
 }
 
 ImageLoader::ImageLoader()

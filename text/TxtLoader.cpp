@@ -7,6 +7,7 @@
 #include <KrvBinaryData.h>
 
 #include <cstring>
+#include <memory>
 
 const EmbeddedTable languageTables[TxtLoader::languageCount] = {
     { KrvBinaryData::English_txt, KrvBinaryData::English_txtSize },
@@ -33,7 +34,12 @@ const char* const fontLanguages[TxtLoader::languageCount] = {
 
 namespace
 {
-TxtLoader* instance = nullptr;
+// The one loader of the process, from getInstance until deleteInstance.
+std::unique_ptr<TxtLoader>& instance()
+{
+    static std::unique_ptr<TxtLoader> loader;
+    return loader;
+}
 
 bool isIndex (int index, int count) noexcept
 {
@@ -69,23 +75,25 @@ std::size_t cutAtCharacter (const std::uint8_t* text, std::size_t length, std::s
 
 TxtLoader* TxtLoader::getInstance()
 {
-    if (instance == nullptr)
+    auto& loader = instance();
+    if (loader == nullptr)
     {
-        instance = new TxtLoader();
+        // Language detection asks the instance which languages are installed: it must
+        // exist before that.
+        loader.reset (new TxtLoader());
 
         // The tables name fonts this system may not have under those names.
         for (int i = 0; i < languageCount; ++i)
-            FontResolver::serve (instance->fontNames[i], fontLanguages[i]);
+            FontResolver::serve (loader->fontNames[i], fontLanguages[i]);
 
-        instance->selectLanguage (instance->detectLanguage());
+        loader->selectLanguage (loader->detectLanguage());
     }
-    return instance;
+    return loader.get();
 }
 
 void TxtLoader::deleteInstance()
 {
-    delete instance;
-    instance = nullptr;
+    instance().reset();
 }
 
 TxtLoader::TxtLoader()

@@ -25,11 +25,11 @@ MainComponent::MainComponent()
     TxtLoader::getInstance();
     ImageLoader::createInstance();
 
-    langLookAndFeel = new LangLookAndFeel();
+    langLookAndFeel = std::make_unique<LangLookAndFeel>();
 
-    languageBox = new juce::ComboBox ("langs");
-    addAndMakeVisible (languageBox);
-    languageBox->setLookAndFeel (langLookAndFeel);
+    languageBox = std::make_unique<juce::ComboBox> ("langs");
+    addAndMakeVisible (*languageBox);
+    languageBox->setLookAndFeel (langLookAndFeel.get());
     languageBox->addListener (this);
     languageBox->setWantsKeyboardFocus (false);
 
@@ -40,27 +40,27 @@ MainComponent::MainComponent()
 
     languageBox->setSelectedId (texts->getCurrentLanguage() + 1, juce::dontSendNotification);
 
-    progressLookAndFeel = new ProgressLookAndFeel();
-    progressBar = new juce::ProgressBar (progressValue);
-    addAndMakeVisible (progressBar);
-    progressBar->setLookAndFeel (progressLookAndFeel);
+    progressLookAndFeel = std::make_unique<ProgressLookAndFeel>();
+    progressBar = std::make_unique<juce::ProgressBar> (progressValue);
+    addAndMakeVisible (*progressBar);
+    progressBar->setLookAndFeel (progressLookAndFeel.get());
     progressBar->setColour (juce::ProgressBar::foregroundColourId, juce::Colour (61, 61, 61));
     progressBar->setColour (juce::ProgressBar::backgroundColourId, juce::Colour (8, 8, 8));
 
-    auto setUpButton = [this] (ZizarButton* button)
+    auto setUpButton = [this] (ZizarButton& button)
     {
         addAndMakeVisible (button);
-        button->addListener (this);
+        button.addListener (this);
         const int bold = juce::Font::bold;
-        button->setFontStyle (bold);
-        button->setColour (juce::TextButton::buttonColourId, buttonFace);
-        button->setColour (juce::TextButton::buttonOnColourId, buttonFace);
+        button.setFontStyle (bold);
+        button.setColour (juce::TextButton::buttonColourId, buttonFace);
+        button.setColour (juce::TextButton::buttonOnColourId, buttonFace);
     };
 
-    okButton = new ZizarButton ("OK");
-    setUpButton (okButton);
-    cancelButton = new ZizarButton ("Cancel");
-    setUpButton (cancelButton);
+    okButton = std::make_unique<ZizarButton> ("OK");
+    setUpButton (*okButton);
+    cancelButton = std::make_unique<ZizarButton> ("Cancel");
+    setUpButton (*cancelButton);
 
     int version = -1;
     const int payloadSize = loadUpdateFile (updateFileName, "KRV-7000 ", &version);
@@ -81,7 +81,7 @@ MainComponent::MainComponent()
 
     addListener (&stopWaker);
 
-    hidCtrl = new HidCtrl();
+    hidCtrl = std::make_unique<HidCtrl>();
     hidCtrl->open (this, updateFileValid);
 
     setSize (420, 170);
@@ -94,22 +94,15 @@ MainComponent::~MainComponent()
     stopWorker();
     progressRelay.stopTimer();
 
-    delete languageBox;
-    languageBox = nullptr;
-    delete progressBar;
-    progressBar = nullptr;
-    delete okButton;
-    okButton = nullptr;
-    delete cancelButton;
-    cancelButton = nullptr;
-    delete langLookAndFeel;
-    langLookAndFeel = nullptr;
-    delete progressLookAndFeel;
-    progressLookAndFeel = nullptr;
+    languageBox.reset();
+    progressBar.reset();
+    okButton.reset();
+    cancelButton.reset();
+    langLookAndFeel.reset();
+    progressLookAndFeel.reset();
 
     hidCtrl->close();
-    delete hidCtrl;
-    hidCtrl = nullptr;
+    hidCtrl.reset();
 
     ImageLoader::deleteInstance();
     TxtLoader::deleteInstance();
@@ -163,7 +156,7 @@ void MainComponent::handleAsyncUpdate()
 
 void MainComponent::comboBoxChanged (juce::ComboBox* box)
 {
-    if (box != languageBox)
+    if (box != languageBox.get())
         return;
 
     const int language = languageBox->getSelectedId() - 1;
@@ -178,7 +171,7 @@ void MainComponent::comboBoxChanged (juce::ComboBox* box)
 
 void MainComponent::buttonClicked (juce::Button* button)
 {
-    if (button == okButton && screenState == SelectLanguage)
+    if (button == okButton.get() && screenState == SelectLanguage)
     {
         if (hidCtrl->state.load() != HidCtrl::Disconnected)
         {
@@ -191,7 +184,7 @@ void MainComponent::buttonClicked (juce::Button* button)
             setScreenState (DeviceNotFound);
         }
     }
-    else if (button == okButton && screenState == ReadyToUpdate && updateFileValid != 0)
+    else if (button == okButton.get() && screenState == ReadyToUpdate && updateFileValid != 0)
     {
         if (! workerStarted)
         {
@@ -208,7 +201,7 @@ void MainComponent::buttonClicked (juce::Button* button)
             startThread();
         }
     }
-    else if (button == okButton || button == cancelButton)
+    else if (button == okButton.get() || button == cancelButton.get())
     {
         stopAndQuit();
     }

@@ -80,13 +80,13 @@ private:
     void stopWorker();
 
     juce::GlyphArrangement textLayout;
-    LangLookAndFeel* langLookAndFeel = nullptr;
-    juce::ComboBox* languageBox = nullptr;
-    ProgressLookAndFeel* progressLookAndFeel = nullptr;
+    std::unique_ptr<LangLookAndFeel> langLookAndFeel;
+    std::unique_ptr<juce::ComboBox> languageBox;
+    std::unique_ptr<ProgressLookAndFeel> progressLookAndFeel;
     double progressValue = 0.0; // what the bar shows; message thread only
-    juce::ProgressBar* progressBar = nullptr;
-    ZizarButton* okButton = nullptr;
-    ZizarButton* cancelButton = nullptr;
+    std::unique_ptr<juce::ProgressBar> progressBar;
+    std::unique_ptr<ZizarButton> okButton;
+    std::unique_ptr<ZizarButton> cancelButton;
     juce::CriticalSection stateLock;
     juce::WaitableEvent answerEvent { false };
     int newFirmwareVersion = -1;
@@ -96,7 +96,7 @@ private:
     int currentFirmwareVersion = -1;
     int screenState = SelectLanguage;
     int requestedState = -1;
-    HidCtrl* hidCtrl = nullptr;
+    std::unique_ptr<HidCtrl> hidCtrl;
     std::uint8_t answerBuffer[256] {};
 
     // The worker never reads answerBuffer directly: it takes a copy under answerLock,

@@ -22,11 +22,11 @@ struct MainComponentProbe
     static double progressValue (const MainComponent& c) { return c.progressValue; }
     static double lastPercent (const MainComponent& c) { return c.session != nullptr ? c.session->getLastPercent() : 0.0; }
     static const std::uint8_t* answerBuffer (const MainComponent& c) { return c.answerBuffer; }
-    static HidCtrl* hidCtrl (const MainComponent& c) { return c.hidCtrl; }
-    static juce::ComboBox* languageBox (const MainComponent& c) { return c.languageBox; }
-    static juce::ProgressBar* progressBar (const MainComponent& c) { return c.progressBar; }
-    static juce::Button* okButton (const MainComponent& c) { return c.okButton; }
-    static juce::Button* cancelButton (const MainComponent& c) { return c.cancelButton; }
+    static HidCtrl* hidCtrl (const MainComponent& c) { return c.hidCtrl.get(); }
+    static juce::ComboBox* languageBox (const MainComponent& c) { return c.languageBox.get(); }
+    static juce::ProgressBar* progressBar (const MainComponent& c) { return c.progressBar.get(); }
+    static juce::Button* okButton (const MainComponent& c) { return c.okButton.get(); }
+    static juce::Button* cancelButton (const MainComponent& c) { return c.cancelButton.get(); }
     static const juce::GlyphArrangement& textLayout (const MainComponent& c) { return c.textLayout; }
 
     static void setUpdateFileValid (MainComponent& c, int valid, int version = 103, int payload = 1000)
