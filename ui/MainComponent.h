@@ -70,6 +70,7 @@ public:
 
 private:
     friend struct MainComponentProbe; // test access
+    friend struct ScreenPreview;
 
     // Update session (worker thread)
     int switchToUpdateMode();

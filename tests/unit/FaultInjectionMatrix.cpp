@@ -317,7 +317,7 @@ protected:
         if (sim().loaded)
             sim().command ("clear");
         component.reset(); // stops a session that is still running
-        DeviceLibrary::useForTesting (nullptr);
+        DeviceLibrary::useInstead (nullptr);
         if (sim().loaded)
         {
             sim().quietLine();
@@ -490,11 +490,11 @@ TEST_P (FaultInjectionCell, EndsInTimeAndNeverClaimsAnUpdateTheControllerDoesNot
         spoiler.bytes = garbageFor (cell.name);
         spoiler.emptyMessage = cell.emptyMessage;
         sim().spoilOnce (spoiler);
-        DeviceLibrary::useForTesting (&sim().noisyApi);
+        DeviceLibrary::useInstead (&sim().noisyApi);
     }
     else
     {
-        DeviceLibrary::useForTesting (&sim().api);
+        DeviceLibrary::useInstead (&sim().api);
     }
 
     juce::StringArray commands;
