@@ -156,7 +156,7 @@ const FwBridgeApi* get()
     return loadedOk ? &loadedApi : nullptr;
 }
 
-void useForTesting (const FwBridgeApi* api)
+void useInstead (const FwBridgeApi* api)
 {
     std::lock_guard<std::mutex> guard (loadLock);
     testApi = api;

@@ -29,9 +29,10 @@ namespace DeviceLibrary
     its functions is missing (one line on the debug output names what). */
 const FwBridgeApi* get();
 
-/** Tests hand in a scripted library instead (one with a function missing counts as a
-    library that lacks it); null returns to the real one. */
-void useForTesting (const FwBridgeApi* api);
+/** Other functions in place of the library's: a scripted device in the tests, none in
+    the screen tour (a set with a function missing counts as a library that lacks it);
+    null returns to the library. */
+void useInstead (const FwBridgeApi* api);
 
 /** The file name looked for. */
 const char* fileName();

@@ -1,6 +1,6 @@
 #include "platform/UserLocale.h"
 
-#include "text/Utf8Text.h"
+#include "base/Utf8Text.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -23,9 +23,8 @@ EXE = os.path.join(BIN, "KRVUpdateProgram")
 SIM = os.path.join(BUILD, "sim", "libfwbridge.so")
 SAMPLE = os.path.join(BUILD, "sample", "KRV-7000_UP.upd")
 
-sys.path[:0] = [os.path.join(ROOT, "tests", "process"), os.path.dirname(os.path.abspath(__file__))]
 import krvharness as h  # noqa: E402
-from krv_update_file import read_update_file  # noqa: E402
+from krvharness.updfile import read_update_file  # noqa: E402
 
 # The simulated controller answers at once; a few milliseconds per answer let the
 # progress bar move for a few seconds, as with a real controller.
@@ -68,7 +67,7 @@ def interactive():
     shutil.rmtree(folder, ignore_errors=True)
     updater = h.Updater(EXE, folder, library=SIM, update_file=SAMPLE, isolate=False,
                         env=dict(simulator_environment(), LC_ALL=os.environ.get("LC_ALL")))
-    version, _ = read_update_file(open(SAMPLE, "rb").read())
+    version, _ = read_update_file(SAMPLE, os.path.join(BIN, "krv-updfile"))
     try:
         updater.start()
     except h.Failure as failure:
@@ -162,7 +161,7 @@ def expect_screen(updater, kind, shots, after, timeout=10):
 def walk_through():
     """OK, Start, the completed screen and the final OK, under a private X server."""
     folder = os.path.join(ROOT, "out", "run-" + time.strftime("%Y%m%d-%H%M%S"))
-    version, records = read_update_file(open(SAMPLE, "rb").read())
+    version, records = read_update_file(SAMPLE, os.path.join(BIN, "krv-updfile"))
     shots = []
     display = h.VirtualDisplay()
     updater = h.Updater(EXE, folder, display.display, library=SIM, update_file=SAMPLE, env=simulator_environment())

@@ -1,6 +1,6 @@
 #include "text/TxtLoader.h"
 
-#include "text/Utf8Text.h"
+#include "base/Utf8Text.h"
 
 #include "platform/FontResolver.h"
 

@@ -62,6 +62,7 @@ public:
 
 private:
     friend struct MainComponentProbe; // test access
+    friend struct ScreenPreview;
 
     // The update session's side of the answer buffer (worker thread).
     UpdateSession::Wake waitForInput (int timeoutMs);

@@ -1,5 +1,7 @@
 #include "update/UpdateFile.h"
 
+#include "update/UpdateFileRecords.h"
+
 #include <array>
 #include <limits>
 
@@ -97,45 +99,34 @@ int parseUpdateFile (const std::uint8_t* data, std::size_t size, const char* mod
     if (version != nullptr && size >= versionOffset + 3)
         *version = versionFromDigits (data + versionOffset);
 
-    // Every check below keeps offset + what it reads within size: a file that ends
-    // early is refused, never read past.
-    std::size_t offset = headerSize;
-
-    for (int r = 0; r < updateRecordCount; ++r)
+    int passed = 0;
+    forEachUpdateFileRecord (data, size, [&] (const UpdateFileRecord& record)
     {
-        if (offset > size || size - offset < recordHeaderSize)
-            return 0;
-
-        const std::uint8_t* record = data + offset;
-
-        if (! matchesModelPrefix (record, modelName))
-            return 0;
-
-        const bool transfer = record[flagOffset] == transferFlag;
-        const std::uint32_t length = readLittleEndian32 (record + lengthOffset);
+        if (record.header == nullptr || ! matchesModelPrefix (record.header, modelName))
+            return false;
 
         if (records != nullptr)
         {
-            records[r].transfer = transfer;
-            records[r].length = length;
+            records[record.index].transfer = record.transfer();
+            records[record.index].length = record.length;
         }
 
-        const std::size_t available = size - offset - recordHeaderSize;
-        if (length > available || available - length < crcSize)
-            return 0;
+        if (! record.complete)
+            return false;
 
-        const std::uint8_t* recordData = record + recordHeaderSize;
-        const std::uint16_t crc = computeCrc16 (recordData, length);
-
+        const std::uint16_t crc = record.computeCrc();
         if (records != nullptr)
-            records[r].crc = crc;
+            records[record.index].crc = crc;
 
-        const auto stored = static_cast<std::uint16_t> (recordData[length] | (recordData[length + 1] << 8));
-        if (stored != crc)
-            return 0;
+        if (record.storedCrc() != crc)
+            return false;
 
-        offset += recordFrameSize + length;
-    }
+        ++passed;
+        return true;
+    });
+
+    if (passed != updateRecordCount)
+        return 0;
 
     if (size - frameOverhead > static_cast<std::size_t> (std::numeric_limits<int>::max()))
         return 0;

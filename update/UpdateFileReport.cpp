@@ -1,6 +1,7 @@
 #include "update/UpdateFileReport.h"
 
 #include "update/UpdateFile.h"
+#include "update/UpdateFileRecords.h"
 
 #include <cstdio>
 
@@ -82,72 +83,64 @@ UpdateFileReport inspectUpdateFile (const std::uint8_t* data, std::size_t size, 
         setProblem ("The file is truncated at byte " + std::to_string (size)
                     + ": it ends inside its 36-byte header.");
 
-    // Walk the records as far as the file holds them, so every record gets its line; the
-    // problem sentence names the first one the updater would stop at.
-    std::size_t offset = headerSize;
-    for (int r = 0; r < updateRecordCount && size >= headerSize; ++r)
-    {
-        const std::string name = "Record " + std::to_string (r + 1);
-
-        if (size - offset < recordHeaderSize)
+    // Every record the file holds gets its line; the problem sentence names the first one
+    // the updater would stop at.
+    if (size >= headerSize)
+        forEachUpdateFileRecord (data, size, [&] (const UpdateFileRecord& found)
         {
-            setProblem (name + " is truncated at byte " + std::to_string (size)
-                        + ": its 36-byte header starts at byte " + std::to_string (offset) + ".");
-            break;
-        }
+            const std::string name = "Record " + std::to_string (found.index + 1);
 
-        const std::uint8_t* start = data + offset;
-        UpdateFileReport::Record record;
-        record.number = r + 1;
-        record.offset = offset;
-        record.modelPrefix = printable (start, modelPrefixLength);
-        record.flag = start[flagOffset];
-        record.transfer = record.flag == transferFlag;
-        record.length = readLittleEndian32 (start + lengthOffset);
-        record.prefixOk = matchesModelPrefix (start, modelName);
+            if (found.header == nullptr)
+            {
+                setProblem (name + " is truncated at byte " + std::to_string (size)
+                            + ": its 36-byte header starts at byte " + std::to_string (found.offset) + ".");
+                return false;
+            }
 
-        const std::size_t available = size - offset - recordHeaderSize;
-        record.complete = record.length <= available && available - record.length >= crcSize;
+            UpdateFileReport::Record record;
+            record.number = found.index + 1;
+            record.offset = found.offset;
+            record.modelPrefix = printable (found.header, modelPrefixLength);
+            record.flag = found.header[flagOffset];
+            record.transfer = found.transfer();
+            record.length = found.length;
+            record.prefixOk = matchesModelPrefix (found.header, modelName);
+            record.complete = found.complete;
 
-        if (record.complete)
-        {
-            const std::uint8_t* recordData = start + recordHeaderSize;
-            record.computedCrc = computeCrc16 (recordData, record.length);
-            record.storedCrc = static_cast<std::uint16_t> (recordData[record.length] | (recordData[record.length + 1] << 8));
-            record.crcOk = record.storedCrc == record.computedCrc;
-        }
+            if (record.complete)
+            {
+                record.computedCrc = found.computeCrc();
+                record.storedCrc = found.storedCrc();
+                record.crcOk = record.storedCrc == record.computedCrc;
+            }
 
-        if (! record.prefixOk)
-        {
-            record.verdict = "wrong model prefix";
-            setProblem (name + " has the wrong model prefix: \"" + record.modelPrefix + "\" instead of \""
-                        + expectedPrefix (modelName) + "\".");
-        }
-        else if (! record.complete)
-        {
-            record.verdict = "truncated";
-            setProblem (name + " is truncated at byte " + std::to_string (size) + ": its "
-                        + std::to_string (record.length) + " data bytes and CRC need the file to reach byte "
-                        + std::to_string ((unsigned long long) offset + recordFrameSize + record.length) + ".");
-        }
-        else if (! record.crcOk)
-        {
-            record.verdict = "CRC mismatch";
-            setProblem (name + " fails its CRC check: stored " + hex16 (record.storedCrc) + ", computed "
-                        + hex16 (record.computedCrc) + ".");
-        }
-        else
-        {
-            record.verdict = "ok";
-        }
+            if (! record.prefixOk)
+            {
+                record.verdict = "wrong model prefix";
+                setProblem (name + " has the wrong model prefix: \"" + record.modelPrefix + "\" instead of \""
+                            + expectedPrefix (modelName) + "\".");
+            }
+            else if (! record.complete)
+            {
+                record.verdict = "truncated";
+                setProblem (name + " is truncated at byte " + std::to_string (size) + ": its "
+                            + std::to_string (record.length) + " data bytes and CRC need the file to reach byte "
+                            + std::to_string ((unsigned long long) found.offset + recordFrameSize + record.length) + ".");
+            }
+            else if (! record.crcOk)
+            {
+                record.verdict = "CRC mismatch";
+                setProblem (name + " fails its CRC check: stored " + hex16 (record.storedCrc) + ", computed "
+                            + hex16 (record.computedCrc) + ".");
+            }
+            else
+            {
+                record.verdict = "ok";
+            }
 
-        report.records.push_back (record);
-
-        if (! record.complete)
-            break;
-
-        offset += recordFrameSize + record.length;
-    }
+            report.records.push_back (record);
+            return true;
+        });
 
     if (report.problem.empty() && report.payloadSize <= 0)
     {

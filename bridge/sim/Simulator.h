@@ -2,8 +2,11 @@
 
 #include "../common/MessageTarget.h"
 #include "../common/ReportQueue.h"
+#include "ControlFile.h"
 #include "FaultScript.h"
 #include "Krv7000Model.h"
+#include "SimCommands.h"
+#include "SimEnvironment.h"
 #include "SimLog.h"
 
 #include <chrono>
@@ -21,7 +24,9 @@ namespace krvsim
 // The simulated KRV-7000 behind the device library's functions: one controller that is
 // plugged in and out on command, streams unasked input reports in normal mode, answers
 // the update protocol (through Krv7000Model) on a thread of its own, after the delays
-// and with the faults it is given, and logs every report.
+// and with the faults it is given, and logs every report. Simulator.cpp has the
+// controller on the bus, SimEvents.cpp the timing of what it sends (events, frames, the
+// device thread); every control is a command of SimCommands.cpp.
 class Simulator
 {
 public:
@@ -38,7 +43,7 @@ public:
     int input (int hidNumber, unsigned char* buffer, int* length);
     int write (int hidNumber, const unsigned char* data, int length);
 
-    // Control, for tests and the control file.
+    // Control, for tests and the control file: each runs a command of the table.
     int attach();
     int detach();
     bool isAttached();
@@ -63,6 +68,8 @@ public:
     static constexpr int reportsPerStreamPeriod = 3;
 
 private:
+    friend struct SimCommandRows;
+
     Simulator();
 
     using Clock = std::chrono::steady_clock;
@@ -95,7 +102,10 @@ private:
         }
     };
 
-    void applyEnvironmentLocked (bool atLoad);
+    bool control (const Words& words, CommandSource source, std::string& error, int* result = nullptr);
+    bool control (const Words& words);
+    void settleDeviceThread();
+    void applyEnvironmentLocked (const SimEnvironment& env, bool atLoad);
     int attachLocked (bool announce);
     bool detachLocked (bool announce);
     void scheduleLocked (Event event, Clock::time_point due);
@@ -105,13 +115,11 @@ private:
     void streamLocked();
     void executePlanLocked (const Plan& plan, const Fault* fault);
     bool takeFaultLocked (const Step& step, Fault& fault);
-    bool commandLocked (const std::vector<std::string>& words, std::string& error);
     void writeStateLocked();
     void startDeviceThreadLocked();
     std::thread stopDeviceThreadLocked();
 
     void deviceLoop();
-    void controlLoop (std::string path);
 
     std::mutex lock;
     std::condition_variable wake;
@@ -153,9 +161,6 @@ private:
     bool deviceStop = false;
     std::thread deviceThread;
 
-    std::mutex controlLock;
-    std::condition_variable controlWake;
-    bool controlStop = false;
-    std::thread controlThread;
+    ControlFileReader controlFile;
 };
 } // namespace krvsim

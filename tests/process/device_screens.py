@@ -10,14 +10,19 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path[:0] = [HERE, os.path.join(HERE, "..", "..", "scripts")]
+sys.path.insert(0, os.path.join(HERE, "..", "..", "scripts"))
 
 import krvharness as h  # noqa: E402
-from krv_update_file import build_update_file, read_update_file, sample_records  # noqa: E402
+from krvharness.updfile import make_update_file, read_update_file, sample_records  # noqa: E402
 
 
 class Skip(Exception):
     pass
+
+
+def updfile_tool(args):
+    """krv-updfile, built beside the updater."""
+    return os.path.join(os.path.dirname(args.exe), "krv-updfile")
 
 
 def expect(condition, message):
@@ -39,7 +44,7 @@ def scenario_screens(args, display, folder):
     gives the ready screen with its version; unplugging goes back; plugging in again with
     another version shows that one."""
     updater = h.Updater(args.exe, folder, display, library=args.sim,
-                        update_file=build_update_file(103, sample_records()),
+                        update_file=make_update_file(103, sample_records(), updfile_tool(args)),
                         env={"KRV_SIM_ATTACHED": "0", "KRV_SIM_VERSION": "102"}).start()
     try:
         updater.wait_for("language")
@@ -76,7 +81,7 @@ def scenario_screens(args, display, folder):
 def scenario_present_at_start(args, display, folder):
     """A controller plugged in before the start is found without any arrival."""
     updater = h.Updater(args.exe, folder, display, library=args.sim,
-                        update_file=build_update_file(103, sample_records()),
+                        update_file=make_update_file(103, sample_records(), updfile_tool(args)),
                         env={"KRV_SIM_ATTACHED": "1", "KRV_SIM_VERSION": "101"}).start()
     try:
         updater.wait_for("language")
@@ -90,7 +95,7 @@ def scenario_present_at_start(args, display, folder):
 
 def without_a_working_library(args, display, folder, library, debug_text):
     updater = h.Updater(args.exe, folder, display, library=library,
-                        update_file=build_update_file(103, sample_records())).start()
+                        update_file=make_update_file(103, sample_records(), updfile_tool(args))).start()
     try:
         updater.wait_for("language")
         lines = [l for l in updater.stderr().splitlines() if l.startswith("device library:")]
@@ -119,7 +124,7 @@ def start_update(args, folder, display, env):
     if h.placeholder(args.source, "update/UpdateSession.cpp"):
         raise Skip("the update session is still a placeholder")
 
-    version, records = read_update_file(open(args.sample, "rb").read())
+    version, records = read_update_file(args.sample, updfile_tool(args))
     updater = h.Updater(args.exe, folder, display, library=args.sim, update_file=args.sample,
                         env=dict({"KRV_SIM_ATTACHED": "1", "KRV_SIM_VERSION": "102"}, **env)).start()
     updater.wait_for("language")

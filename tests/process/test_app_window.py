@@ -2,9 +2,11 @@
 import os
 import shutil
 import subprocess
+import sys
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
 from krvharness import APP_NAME, BIN_DIR, Updater, wait_for, windows_named, work_folder, xdotool, xhelper
 
 

@@ -73,20 +73,4 @@ struct MainComponentProbe
     {
         c.addReconnectSteps (x, y, language, font, withHeading);
     }
-
-    /** Makes the progress bar show value at once: the bar creeps towards a new value on
-        its own timer, but jumps to it from an indeterminate (negative) one. */
-    static void showProgress (MainComponent& c, double value)
-    {
-        // The bar's Timer base is private; a C-style cast may still name it.
-        auto& barTimer = (juce::Timer&) *c.progressBar;
-
-        c.sharedProgress.store (-1.0);
-        c.progressValue = -1.0;
-        barTimer.timerCallback();
-
-        c.sharedProgress.store (value);
-        c.progressValue = value;
-        barTimer.timerCallback();
-    }
 };

@@ -32,12 +32,12 @@ public:
     ScriptedDevice()
     {
         instance() = this;
-        DeviceLibrary::useForTesting (&api);
+        DeviceLibrary::useInstead (&api);
     }
 
     ~ScriptedDevice()
     {
-        DeviceLibrary::useForTesting (nullptr);
+        DeviceLibrary::useInstead (nullptr);
         instance() = nullptr;
     }
 

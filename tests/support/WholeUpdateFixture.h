@@ -135,7 +135,7 @@ protected:
         if (sim().loaded)
             sim().command ("clear");
         component.reset(); // stops a session that is still running
-        DeviceLibrary::useForTesting (nullptr);
+        DeviceLibrary::useInstead (nullptr);
         if (sim().loaded)
         {
             sim().quietLine();

@@ -260,11 +260,11 @@ TEST_P (FaultInjectionCell, EndsInTimeAndNeverClaimsAnUpdateTheControllerDoesNot
         spoiler.bytes = garbageFor (cell.name);
         spoiler.emptyMessage = cell.emptyMessage;
         sim().spoilOnce (spoiler);
-        DeviceLibrary::useForTesting (&sim().noisyApi);
+        DeviceLibrary::useInstead (&sim().noisyApi);
     }
     else
     {
-        DeviceLibrary::useForTesting (&sim().api);
+        DeviceLibrary::useInstead (&sim().api);
     }
 
     juce::StringArray commands;

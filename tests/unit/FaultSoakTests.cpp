@@ -214,11 +214,11 @@ TEST_F (FaultSoak, EveryRunEndsInTimeWithTheOutcomeTheControllerHolds)
         if (script.line.command != 0)
         {
             sim().spoilOnce (script.line);
-            DeviceLibrary::useForTesting (&sim().noisyApi);
+            DeviceLibrary::useInstead (&sim().noisyApi);
         }
         else
         {
-            DeviceLibrary::useForTesting (&sim().api);
+            DeviceLibrary::useInstead (&sim().api);
         }
         for (auto& c : script.commands)
             ASSERT_EQ (sim().command (c.c_str()), 1) << c;

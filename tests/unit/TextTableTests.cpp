@@ -215,7 +215,7 @@ TEST (TextTableParser, BrokenUtf8BecomesReplacementCharacters)
 
 TEST (TextTableParser, TheFuzzersBrokenTableLoadsSafely)
 {
-    const auto file = juce::File (KRV_SOURCE_DIR).getChildFile ("fuzzing/corpus/text_table/regression-broken-utf8.txt");
+    const auto file = juce::File (KRV_SOURCE_DIR).getChildFile ("fuzz/corpus/text_table/regression-broken-utf8.txt");
     juce::MemoryBlock bytes;
     ASSERT_TRUE (file.loadFileAsData (bytes));
     const auto parsed = parse (std::string ((const char*) bytes.getData(), bytes.getSize()), TxtLoader::TextSection);

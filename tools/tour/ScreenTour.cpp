@@ -52,7 +52,7 @@ int renderLanguage (int language, const juce::File& folder)
         return 0;
     }
 
-    screentour::listAllLanguages (screen);
+    ScreenPreview::listAllLanguages (screen);
 
     int written = 0;
     for (const auto& shot : screentour::shots())
@@ -133,9 +133,9 @@ int main (int argc, char** argv)
         return 1;
     }
 
-    DeviceLibrary::useForTesting (&noController);
+    DeviceLibrary::useInstead (&noController);
     const int total = renderAll (folder, languages);
-    DeviceLibrary::useForTesting (nullptr);
+    DeviceLibrary::useInstead (nullptr);
 
     if (total < 0)
         return 1;

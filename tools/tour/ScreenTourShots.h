@@ -3,9 +3,8 @@
 // The screens of the tour and how each is brought up and rendered; shared by the tour
 // program and the tests that look at its images.
 
-#include "MainComponentProbe.h"
-
 #include "text/TxtLoader.h"
+#include "ui/ScreenPreview.h"
 #include "ui/ScreenState.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -57,26 +56,11 @@ inline const Shot* findShot (const juce::String& name)
 constexpr int controllerVersion = 103; // shown as 1.03
 constexpr int fileVersion = 110;       // shown as 1.10
 
-/** Lists every language in the combo box, as on a system that has all their locales. */
-inline void listAllLanguages (MainComponent& screen)
-{
-    auto* texts = TxtLoader::getInstance();
-    auto* box = MainComponentProbe::languageBox (screen);
-    box->clear (juce::dontSendNotification);
-    for (int i = 0; i < TxtLoader::languageCount; ++i)
-        box->addItem (texts->getLanguageName (i), i + 1);
-}
-
 /** Brings the screen of shot up in the current language (with the controller at 1.03 and
     an update file of 1.10, or no valid file) and renders it. */
 inline juce::Image render (MainComponent& screen, const Shot& shot)
 {
-    MainComponentProbe::setCurrentFirmwareVersion (screen, controllerVersion);
-    MainComponentProbe::setUpdateFileValid (screen, shot.validFile ? 1 : 0, fileVersion);
-    MainComponentProbe::forceScreenState (screen, shot.state);
-    if (shot.state == Updating)
-        MainComponentProbe::showProgress (screen, shot.progress);
-
+    ScreenPreview::show (screen, shot.state, controllerVersion, shot.validFile, fileVersion, shot.progress);
     return screen.createComponentSnapshot (screen.getLocalBounds(), true, 1.0f);
 }
 } // namespace screentour

@@ -113,7 +113,7 @@ PhaseResult runUpdate (const juce::File& library, const std::vector<UpdateRecord
 
     FwBridgeApi timed = simulated;
     timed.write = timedWrite;
-    DeviceLibrary::useForTesting (&timed);
+    DeviceLibrary::useInstead (&timed);
 
     auto folder = juce::File::createTempFile ("krv-bench-update");
     folder.createDirectory();
@@ -170,7 +170,7 @@ PhaseResult runUpdate (const juce::File& library, const std::vector<UpdateRecord
     }
     result.recordPhaseMs = endReport - firstBlock;
 
-    DeviceLibrary::useForTesting (nullptr);
+    DeviceLibrary::useInstead (nullptr);
     UpdateFileLocation::setFolderForTesting ({});
     folder.deleteRecursively();
     return result;

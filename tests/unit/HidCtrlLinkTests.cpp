@@ -290,7 +290,7 @@ TEST_F (HidCtrlLink, LibraryLackingAFunctionLeavesTheLinkDisconnectedAndSilent)
     device.plugIn (1, krv7000, 101, false);
     auto partial = device.api;
     partial.write = nullptr;
-    DeviceLibrary::useForTesting (&partial);
+    DeviceLibrary::useInstead (&partial);
 
     EXPECT_FALSE (openAsKrv7000());
     EXPECT_EQ (ctrl.state.load(), HidCtrl::Disconnected);

@@ -1,10 +1,9 @@
 // The simulated KRV-7000 (build/sim/libfwbridge.so), loaded in this process and driven
 // the way the updater drives a controller: through its window messages and HID_Write.
-#include "bridge/sim/SimControl.h"
-#include "device/DeviceLibrary.h"
 #include "platform/Win32.h"
 #include "update/UpdateFile.h"
 
+#include "SimulatedKrv7000.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +11,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 #include <string>
 #include <vector>
 
@@ -22,72 +20,6 @@ using testsupport::pumpUntil;
 namespace
 {
 using Bytes = std::vector<std::uint8_t>;
-
-struct SimLibrary
-{
-    FwBridgeApi hid;
-    bool loaded = false;
-    void* handle = nullptr;
-
-    SIM_Attach_t attach = nullptr;
-    SIM_Detach_t detach = nullptr;
-    SIM_GetHidNumber_t hidNumber = nullptr;
-    SIM_SetVersion_t setVersion = nullptr;
-    SIM_GetVersion_t getVersion = nullptr;
-    SIM_SetFault_t setFault = nullptr;
-    SIM_ClearFaults_t clearFaults = nullptr;
-    SIM_SetAnswerDelay_t setAnswerDelay = nullptr;
-    SIM_SetStreaming_t setStreaming = nullptr;
-    SIM_SetSynchronous_t setSynchronous = nullptr;
-    SIM_SetFrameMode_t setFrameMode = nullptr;
-    SIM_Command_t command = nullptr;
-    SIM_IsInUpdateMode_t isInUpdateMode = nullptr;
-    SIM_GetWriteCount_t writeCount = nullptr;
-    SIM_GetUpdateCount_t updateCount = nullptr;
-    SIM_GetStoredRecord_t storedRecord = nullptr;
-    SIM_SetLogFile_t setLogFile = nullptr;
-    SIM_Reset_t reset = nullptr;
-
-    static SimLibrary& get()
-    {
-        static SimLibrary library;
-        return library;
-    }
-
-private:
-    template <typename Fn>
-    void resolve (Fn& function, const char* name)
-    {
-        function = reinterpret_cast<Fn> (dlsym (handle, name));
-        loaded = loaded && function != nullptr;
-    }
-
-    SimLibrary()
-    {
-        juce::String problem;
-        loaded = DeviceLibrary::load ({ KRV_SIM_LIBRARY }, hid, problem);
-        handle = dlopen (KRV_SIM_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-        loaded = loaded && handle != nullptr;
-        resolve (attach, "SIM_Attach");
-        resolve (detach, "SIM_Detach");
-        resolve (hidNumber, "SIM_GetHidNumber");
-        resolve (setVersion, "SIM_SetVersion");
-        resolve (getVersion, "SIM_GetVersion");
-        resolve (setFault, "SIM_SetFault");
-        resolve (clearFaults, "SIM_ClearFaults");
-        resolve (setAnswerDelay, "SIM_SetAnswerDelay");
-        resolve (setStreaming, "SIM_SetStreaming");
-        resolve (setSynchronous, "SIM_SetSynchronous");
-        resolve (setFrameMode, "SIM_SetFrameMode");
-        resolve (command, "SIM_Command");
-        resolve (isInUpdateMode, "SIM_IsInUpdateMode");
-        resolve (writeCount, "SIM_GetWriteCount");
-        resolve (updateCount, "SIM_GetUpdateCount");
-        resolve (storedRecord, "SIM_GetStoredRecord");
-        resolve (setLogFile, "SIM_SetLogFile");
-        resolve (reset, "SIM_Reset");
-    }
-};
 
 struct Heard
 {
@@ -130,7 +62,7 @@ std::uint16_t crcOf (const Bytes& data)
 class DeviceSimulator : public ::testing::Test
 {
 protected:
-    static SimLibrary& sim() { return SimLibrary::get(); }
+    static SimulatedKrv7000& sim() { return SimulatedKrv7000::get(); }
 
     void SetUp() override
     {
@@ -149,17 +81,17 @@ protected:
         window = CreateWindowExA (0, "SIM_TEST_WINDOW", "", 0, 0, 0, 10, 10, nullptr, nullptr, windowClass.hInstance, nullptr);
         ASSERT_NE (window, nullptr);
 
-        sim().hid.initialize (GetModuleHandleA (nullptr));
-        sim().hid.setCallback (window, HID_MSG_INPUT, HID_MSG_ARRIVED, HID_MSG_REMOVED);
-        sim().hid.start();
+        sim().api.initialize (GetModuleHandleA (nullptr));
+        sim().api.setCallback (window, HID_MSG_INPUT, HID_MSG_ARRIVED, HID_MSG_REMOVED);
+        sim().api.start();
         startedAt = juce::Time::getMillisecondCounterHiRes();
     }
 
     void TearDown() override
     {
-        sim().hid.stop();
-        sim().hid.setCallback (nullptr, 0, 0, 0);
-        sim().hid.finalize();
+        sim().api.stop();
+        sim().api.setCallback (nullptr, 0, 0, 0);
+        sim().api.finalize();
         pumpFor (5);
         DestroyWindow (window);
         UnregisterClassA ("SIM_TEST_WINDOW", GetModuleHandleA (nullptr));
@@ -186,7 +118,7 @@ protected:
         std::uint8_t buffer[256 + 64];
         std::memset (buffer, 0xC3, sizeof (buffer));
         int length = 256;
-        sim().hid.input (number, buffer, &length);
+        sim().api.input (number, buffer, &length);
 
         Input input;
         input.reportedLength = length;
@@ -203,7 +135,7 @@ protected:
     bool send (Bytes report)
     {
         report.resize (64, 0);
-        return sim().hid.write (number(), report.data(), 64) != 0;
+        return sim().api.write (number(), report.data(), 64) != 0;
     }
 
     /** The next answer of the update protocol (code 0xF0 or above), skipping unasked reports. */
@@ -368,48 +300,48 @@ TEST_F (DeviceSimulator, AttachAndDetachAreAnnouncedAndEachAttachGetsANewNumber)
     const int first = number();
     ASSERT_GE (first, 0);
     int numbers[128] {};
-    ASSERT_EQ (sim().hid.enumHidNumbers (numbers), 1);
+    ASSERT_EQ (sim().api.enumHidNumbers (numbers), 1);
     EXPECT_EQ (numbers[0], first);
-    EXPECT_EQ (sim().hid.getDeviceType (first), 7);
-    EXPECT_EQ (sim().hid.getDeviceType (first + 1), -1);
+    EXPECT_EQ (sim().api.getDeviceType (first), 7);
+    EXPECT_EQ (sim().api.getDeviceType (first + 1), -1);
 
     int version[2] = { 0, 0 };
-    EXPECT_EQ (sim().hid.getFirmwareVersion (7, version, 1), 1);
+    EXPECT_EQ (sim().api.getFirmwareVersion (7, version, 1), 1);
     EXPECT_EQ (version[0], 102);
     version[0] = 0;
-    sim().hid.getFirmwareVersion (0, version, 1);
+    sim().api.getFirmwareVersion (0, version, 1);
     EXPECT_EQ (version[0], 0) << "the family's type 0 is not a KRV-7000";
 
     EXPECT_EQ (sim().detach(), 1);
     EXPECT_EQ (sim().detach(), 0);
     ASSERT_TRUE (pumpUntil ([&] { return countHeard (HID_MSG_REMOVED) == 1; }));
     EXPECT_EQ (heard.back().number, first);
-    EXPECT_EQ (sim().hid.enumHidNumbers (numbers), 0);
-    EXPECT_EQ (sim().hid.getDeviceType (first), -1);
+    EXPECT_EQ (sim().api.enumHidNumbers (numbers), 0);
+    EXPECT_EQ (sim().api.getDeviceType (first), -1);
 
     const int second = sim().attach();
     EXPECT_EQ (sim().attach(), -1);
     ASSERT_TRUE (pumpUntil ([&] { return countHeard (HID_MSG_ARRIVED) == 1; }));
     EXPECT_EQ (heard.back().number, second);
     EXPECT_NE (second, first);
-    EXPECT_EQ (sim().hid.getDeviceType (second), 7);
+    EXPECT_EQ (sim().api.getDeviceType (second), 7);
 }
 
 TEST_F (DeviceSimulator, NothingIsPostedAfterStopOrWithoutAWindow)
 {
-    sim().hid.stop();
+    sim().api.stop();
     sim().detach();
     sim().attach();
     pumpFor (30);
     EXPECT_TRUE (heard.empty());
 
-    sim().hid.start();
-    sim().hid.setCallback (nullptr, 0, 0, 0);
+    sim().api.start();
+    sim().api.setCallback (nullptr, 0, 0, 0);
     sim().detach();
     pumpFor (30);
     EXPECT_TRUE (heard.empty());
 
-    sim().hid.setCallback (window, HID_MSG_INPUT, HID_MSG_ARRIVED, HID_MSG_REMOVED);
+    sim().api.setCallback (window, HID_MSG_INPUT, HID_MSG_ARRIVED, HID_MSG_REMOVED);
     sim().attach();
     ASSERT_TRUE (pumpUntil ([&] { return countHeard (HID_MSG_ARRIVED) == 1; }));
 }
@@ -444,11 +376,11 @@ TEST_F (DeviceSimulator, ModeRequestIsAnsweredAndThenTheControllerIsSilent)
 TEST_F (DeviceSimulator, WritesOfOtherSizesOrToOtherNumbersAreNotSent)
 {
     std::uint8_t report[65] = { 0xF4 };
-    EXPECT_EQ (sim().hid.write (number(), report, 65), 0);
-    EXPECT_EQ (sim().hid.write (number() + 1, report, 64), 0);
-    EXPECT_EQ (sim().hid.write (number(), nullptr, 64), 0);
+    EXPECT_EQ (sim().api.write (number(), report, 65), 0);
+    EXPECT_EQ (sim().api.write (number() + 1, report, 64), 0);
+    EXPECT_EQ (sim().api.write (number(), nullptr, 64), 0);
     EXPECT_EQ (sim().writeCount(), 0);
-    EXPECT_EQ (sim().hid.write (number(), report, 64), 1);
+    EXPECT_EQ (sim().api.write (number(), report, 64), 1);
     EXPECT_EQ (sim().writeCount(), 1);
 }
 
@@ -510,7 +442,7 @@ TEST_F (DeviceSimulator, CompleteUpdateStoresExactlyTheTransferredRecordsAndCome
     EXPECT_EQ (countHeard (HID_MSG_REMOVED), 1u);
     EXPECT_NE (number(), before);
     int version[2] = { 0, 0 };
-    sim().hid.getFirmwareVersion (7, version, 1);
+    sim().api.getFirmwareVersion (7, version, 1);
     EXPECT_EQ (version[0], 103);
     EXPECT_EQ (sim().isInUpdateMode(), 0);
 
@@ -754,14 +686,14 @@ TEST_F (DeviceSimulator, SynchronousModeAnswersInsideTheWrite)
     // Read at once, before any message is handled.
     std::uint8_t buffer[256] {};
     int length = 256;
-    ASSERT_EQ (sim().hid.input (number(), buffer, &length), 1);
+    ASSERT_EQ (sim().api.input (number(), buffer, &length), 1);
     EXPECT_EQ (length, 64);
     EXPECT_EQ (buffer[0], 0xF6);
     EXPECT_EQ (buffer[1], 1);
 
     ASSERT_TRUE (send (infoReport (103, {})));
     length = 256;
-    ASSERT_EQ (sim().hid.input (number(), buffer, &length), 1);
+    ASSERT_EQ (sim().api.input (number(), buffer, &length), 1);
     EXPECT_EQ (buffer[0], 0xF8);
     sim().setSynchronous (0);
 }
@@ -817,8 +749,8 @@ TEST_F (DeviceSimulator, ControlFileDrivesTheControllerFromOutside)
     ASSERT_TRUE (control.create());
     setenv ("KRV_SIM_CONTROL", control.getFullPathName().toRawUTF8(), 1);
     sim().reset();
-    sim().hid.stop();
-    sim().hid.start(); // the control file is watched from start on
+    sim().api.stop();
+    sim().api.start(); // the control file is watched from start on
 
     const int first = number();
     control.appendText ("detach\n");
@@ -828,7 +760,7 @@ TEST_F (DeviceSimulator, ControlFileDrivesTheControllerFromOutside)
     control.appendText ("version 123\nstream off\nattach\n");
     ASSERT_TRUE (pumpUntil ([&] { return countHeard (HID_MSG_ARRIVED) == 1; }));
     int version[2] = { 0, 0 };
-    sim().hid.getFirmwareVersion (7, version, 1);
+    sim().api.getFirmwareVersion (7, version, 1);
     EXPECT_EQ (version[0], 123);
 
     control.appendText ("fault refuse mode value=3\n");

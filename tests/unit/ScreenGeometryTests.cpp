@@ -204,7 +204,7 @@ TEST_F (ScreenGeometry, ChoosingALanguageRecomposesTheLanguageScreenInIt)
     open();
     if (texts().getLanguageName (11).isEmpty() || texts().getLanguageName (6).isEmpty())
         GTEST_SKIP() << "the text loader has no language names yet, so the box lists English only";
-    screentour::listAllLanguages (*screen);
+    ScreenPreview::listAllLanguages (*screen);
     auto& box = languageBox();
 
     box.setSelectedId (12, juce::sendNotificationSync); // Japanese

@@ -1,4 +1,4 @@
-#include "text/Utf8Text.h"
+#include "base/Utf8Text.h"
 
 #include <string>
 
