@@ -12,58 +12,45 @@ struct Bevel
     float x, y, w, h, cs;
     bool topLeft, topRight, bottomLeft, bottomRight; // which corners are rounded
 
-    // The arc in the square of side 2 cs whose top-left corner is (a, b); angles run
-    // clockwise from twelve o'clock. The path's current point is joined to the arc.
-    void arc (juce::Path& p, float a, float b, float from, float to) const
+    enum Corner
     {
-        p.addArc (a, b, 2.0f * cs, 2.0f * cs, from, to, false);
+        topLeftCorner,
+        topRightCorner,
+        bottomRightCorner,
+        bottomLeftCorner
+    };
+
+    // Goes round a corner clockwise: to the start of its arc and along it when the corner
+    // is rounded, else to the corner itself. The first corner of a path starts it.
+    void turn (juce::Path& p, Corner corner, bool first) const
+    {
+        constexpr auto pi = juce::MathConstants<float>::pi;
+        const bool rounded[] = { topLeft, topRight, bottomRight, bottomLeft };
+        const juce::Point<float> sharp[] = { { x, y }, { x + w, y }, { x + w, y + h }, { x, y + h } };
+        const juce::Point<float> entry[] = { { x, y + cs }, { x + w - cs, y }, { x + w, y + h - cs }, { x + cs, y + h } };
+        // The arc lies in the square of side 2 cs whose top-left corner is this; its angles
+        // run clockwise from twelve o'clock.
+        const juce::Point<float> square[] = { { x, y }, { x + w - 2.0f * cs, y }, { x + w - 2.0f * cs, y + h - 2.0f * cs },
+                                              { x, y + h - 2.0f * cs } };
+        const float from = (1.5f + 0.5f * (float) corner) * pi;
+
+        const auto point = rounded[corner] ? entry[corner] : sharp[corner];
+        if (first)
+            p.startNewSubPath (point);
+        else
+            p.lineTo (point);
+
+        if (rounded[corner])
+            p.addArc (square[corner].x, square[corner].y, 2.0f * cs, 2.0f * cs, from, from + 0.5f * pi, false);
     }
 
     juce::Path outline() const
     {
-        constexpr auto pi = juce::MathConstants<float>::pi;
         juce::Path p;
-
-        if (topLeft)
-        {
-            p.startNewSubPath (x, y + cs);
-            arc (p, x, y, 1.5f * pi, 2.0f * pi);
-        }
-        else
-        {
-            p.startNewSubPath (x, y);
-        }
-
-        if (topRight)
-        {
-            p.lineTo (x + w - cs, y);
-            arc (p, x + w - 2.0f * cs, y, 0.0f, 0.5f * pi);
-        }
-        else
-        {
-            p.lineTo (x + w, y);
-        }
-
-        if (bottomRight)
-        {
-            p.lineTo (x + w, y + h - cs);
-            arc (p, x + w - 2.0f * cs, y + h - 2.0f * cs, 0.5f * pi, pi);
-        }
-        else
-        {
-            p.lineTo (x + w, y + h);
-        }
-
-        if (bottomLeft)
-        {
-            p.lineTo (x + cs, y + h);
-            arc (p, x, y + h - 2.0f * cs, pi, 1.5f * pi);
-        }
-        else
-        {
-            p.lineTo (x, y + h);
-        }
-
+        turn (p, topLeftCorner, true);
+        turn (p, topRightCorner, false);
+        turn (p, bottomRightCorner, false);
+        turn (p, bottomLeftCorner, false);
         p.closeSubPath();
         return p;
     }
@@ -71,29 +58,9 @@ struct Bevel
     // Left and top edges.
     juce::Path light() const
     {
-        constexpr auto pi = juce::MathConstants<float>::pi;
         juce::Path p;
-
-        if (bottomLeft)
-        {
-            p.startNewSubPath (x + cs, y + h);
-            arc (p, x, y + h - 2.0f * cs, pi, 1.5f * pi);
-        }
-        else
-        {
-            p.startNewSubPath (x, y + h);
-        }
-
-        if (topLeft)
-        {
-            p.lineTo (x, y + cs);
-            arc (p, x, y, 1.5f * pi, 2.0f * pi);
-        }
-        else
-        {
-            p.lineTo (x, y);
-        }
-
+        turn (p, bottomLeftCorner, true);
+        turn (p, topLeftCorner, false);
         p.lineTo (topRight ? x + w - cs : x + w, y);
         return p;
     }
@@ -101,29 +68,9 @@ struct Bevel
     // Right and bottom edges.
     juce::Path dark() const
     {
-        constexpr auto pi = juce::MathConstants<float>::pi;
         juce::Path p;
-
-        if (topRight)
-        {
-            p.startNewSubPath (x + w - cs, y);
-            arc (p, x + w - 2.0f * cs, y, 0.0f, 0.5f * pi);
-        }
-        else
-        {
-            p.startNewSubPath (x + w, y);
-        }
-
-        if (bottomRight)
-        {
-            p.lineTo (x + w, y + h - cs);
-            arc (p, x + w - 2.0f * cs, y + h - 2.0f * cs, 0.5f * pi, pi);
-        }
-        else
-        {
-            p.lineTo (x + w, y + h);
-        }
-
+        turn (p, topRightCorner, true);
+        turn (p, bottomRightCorner, false);
         p.lineTo (bottomLeft ? x + cs : x, y + h);
         return p;
     }

@@ -221,24 +221,19 @@ void MainComponent::stopAndQuit()
 void MainComponent::deviceDetached()
 {
     currentFirmwareVersion = -1;
-
-    // Once the worker has started, the screen is the session's: a device event queued just
-    // before Start must not take it over.
-    if (screenState == Updating || workerStarted)
-    {
-        wakeWorker();
-        return;
-    }
-
-    const juce::ScopedLock sl (stateLock);
-    requestedState = DeviceNotFound;
-    triggerAsyncUpdate();
+    followDevice (DeviceNotFound);
 }
 
 void MainComponent::deviceAttached()
 {
     currentFirmwareVersion = hidCtrl->firmwareVersion;
+    followDevice (ReadyToUpdate);
+}
 
+void MainComponent::followDevice (int stateToRequest)
+{
+    // Once the worker has started, the screen is the session's: a device event queued just
+    // before Start must not take it over. The session reads the change as answer code 0.
     if (screenState == Updating || workerStarted)
     {
         wakeWorker();
@@ -246,7 +241,7 @@ void MainComponent::deviceAttached()
     }
 
     const juce::ScopedLock sl (stateLock);
-    requestedState = ReadyToUpdate;
+    requestedState = stateToRequest;
     triggerAsyncUpdate();
 }
 

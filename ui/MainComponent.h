@@ -68,6 +68,7 @@ private:
     UpdateSession::Wake waitForInput (int timeoutMs);
     UpdateSession::Wake takeAnswer();
     void wakeWorker();
+    void followDevice (int stateToRequest);
 
     // Screen composition
     void addReconnectSteps (float x, float y, int language, const juce::String& fontName, bool withHeading);
