@@ -1,6 +1,5 @@
 #include "update/UpdateSession.h"
 
-#include "device/FwBridge.h"
 #include "platform/Win32.h"
 #include "text/TxtLoader.h"
 #include "update/UpdateFile.h"
