@@ -51,6 +51,7 @@ void DeviceBridge::readLoop (OpenDevice& device)
             std::lock_guard<std::mutex> guard (lock);
             queues[device.number].push (Report (buffer + skip, buffer + count));
         }
+        protocolLog.input (device.number, buffer + skip, count - (int) skip);
 
         if (! device.stopping && poster)
             poster (Event::input, device.number);
@@ -73,9 +74,12 @@ std::optional<DeviceBridge::Opened> DeviceBridge::openBoth (const std::string& p
 
     // Told once per node until it opens: the host's debug trace shows this line.
     if (reportedUnopenable.insert (path).second)
+    {
+        protocolLog.note ("cannot open " + path + ": " + reason);
         std::fprintf (stderr, "fwbridge: cannot open %s (KRV-7000): %s; without the udev rule only root may "
                               "(see Troubleshooting in the README)\n",
                       path.c_str(), reason.empty() ? "unknown reason" : reason.c_str());
+    }
     return std::nullopt;
 }
 
@@ -90,6 +94,7 @@ void DeviceBridge::rescan (bool announce)
 
     std::vector<std::shared_ptr<OpenDevice>> closing;
     HidNumberTable::Changes changes;
+    std::set<int> failedReaders;
 
     // A device whose reader failed is gone as far as the host knows, even if the same
     // node is listed again (a quick re-plug): it is removed now and may arrive afresh.
@@ -98,7 +103,10 @@ void DeviceBridge::rescan (bool announce)
         for (const auto& [number, device] : devices)
             if (device->failed)
                 if (auto entry = table.forget (number))
+                {
                     changes.removed.push_back (*entry);
+                    failedReaders.insert (number);
+                }
     }
 
     // Open the newcomers first: one that cannot be opened is not offered to the host
@@ -197,6 +205,11 @@ void DeviceBridge::rescan (bool announce)
             }
         }
     }
+
+    for (const auto& entry : changes.removed)
+        protocolLog.removal (entry.number, failedReaders.count (entry.number) != 0);
+    for (const auto& entry : changes.arrived)
+        protocolLog.arrival (entry.number, entry.info, entry.version, reportNumberingFor (entry.info).outputReportId);
 
     if (announce && poster)
     {
@@ -317,6 +330,8 @@ int DeviceBridge::write (int hidNumber, const unsigned char* data, int length)
     std::memcpy (report + 1, data, (std::size_t) length);
 
     std::lock_guard<std::mutex> writeGuard (device->writeLock);
-    return device->writePort->write (report, (std::size_t) length + 1) > 0 ? 1 : 0;
+    const bool sent = device->writePort->write (report, (std::size_t) length + 1) > 0;
+    protocolLog.output (hidNumber, data, length, sent);
+    return sent ? 1 : 0;
 }
 } // namespace fwbridge

@@ -3,6 +3,7 @@
 #include "../common/MessageTarget.h"
 #include "../common/ReportQueue.h"
 #include "HidNumberTable.h"
+#include "ProtocolLog.h"
 
 #include <atomic>
 #include <functional>
@@ -67,6 +68,9 @@ public:
         for a rescan elsewhere (a rescan joins that reader). That rescan takes the device
         as removed, and as a new arrival if it is still listed. */
     std::function<void()> onReadError;
+
+    /** Off unless opened: every report, arrival and removal (the library's own log). */
+    ProtocolLog protocolLog;
 
     /** Removed devices whose unread reports are kept for the host, newest last. */
     static constexpr std::size_t maximumLeftovers = 16;
