@@ -275,6 +275,12 @@ std::optional<Report> EmulatedKrv7000::storedRecord (int recordNumber) const
     return model.storedRecord (recordNumber);
 }
 
+std::string EmulatedKrv7000::stateText() const
+{
+    std::lock_guard<std::mutex> guard (lock);
+    return model.stateText();
+}
+
 int EmulatedKrv7000::reportsReceived() const
 {
     std::lock_guard<std::mutex> guard (lock);

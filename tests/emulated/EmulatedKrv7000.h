@@ -65,6 +65,8 @@ public:
     int version() const;
     int updates() const;
     std::optional<Report> storedRecord (int recordNumber) const;
+    /** What it holds, as the simulator's state file gives it. */
+    std::string stateText() const;
     /** Reports the controller received on its protocol interface, in order. */
     int reportsReceived() const;
     /** Times it arrived (plug-ins, re-enumerations included). */
