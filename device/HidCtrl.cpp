@@ -95,21 +95,19 @@ bool HidCtrl::writeRaw (const std::uint8_t* data, int length)
 
 void HidCtrl::deviceDetached()
 {
+    // The state is settled before another device's number is taken: a write of the worker
+    // either won (Written: the removal is final) or finds the link Disconnected while the
+    // next device is looked up, and so can never reach that device by accident.
     int expected = Connected;
-    if (state.load() == Connected)
+    if (state.compare_exchange_strong (expected, Disconnected))
     {
-        const int next = isConnected() ? Connected : Disconnected;
-
-        // The worker may write meanwhile; Written then wins and the removal is final.
-        if (! state.compare_exchange_strong (expected, next))
-        {
-            if (util != nullptr)
-                util->release();
-            state.store (Disconnected);
-        }
+        if (isConnected())
+            state.store (Connected);
     }
     else
     {
+        if (util != nullptr)
+            util->release();
         state.store (Disconnected);
     }
 

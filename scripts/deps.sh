@@ -7,6 +7,7 @@ packages=(
     juce-modules-source
     libgtest-dev libgmock-dev libbenchmark-dev
     libhidapi-dev libudev-dev libfontconfig-dev libfreetype-dev libx11-dev
+    umockdev libumockdev-dev gir1.2-umockdev-1.0
     xvfb xdotool x11-utils imagemagick tesseract-ocr tesseract-ocr-eng util-linux
     fonts-noto-cjk fonts-liberation2 fonts-dejavu-core
     locales
@@ -22,8 +23,8 @@ if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
 
 if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
-    $SUDO apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    $SUDO apt-get -o DPkg::Lock::Timeout=900 update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
 # A locale of each language the tool speaks: the language list offers only languages the

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace fwbridge
 {
@@ -23,30 +24,63 @@ DeviceBridge::~DeviceBridge()
 
 void DeviceBridge::readLoop (OpenDevice& device)
 {
-    std::uint8_t buffer[maximumInputReport];
+    std::uint8_t buffer[maximumInputReport + 1];
+    const std::size_t skip = device.numbering.numbered ? 1 : 0;
 
     while (! device.stopping)
     {
-        const int count = device.port->read (buffer, sizeof (buffer), readTimeoutMs);
+        const int count = device.readPort->read (buffer, sizeof (buffer), readTimeoutMs);
         if (count == 0)
             continue;
 
         if (count < 0)
         {
-            // Unplugged, most likely; the monitor's rescan closes it and posts the removal.
+            // Unplugged, most likely; the next rescan closes it and posts the removal (and
+            // opens it afresh if it is still listed).
+            device.failed = true;
             if (onReadError)
                 onReadError();
             return;
         }
 
+        // Numbered reports come with their id first; the host wants the report itself.
+        if ((std::size_t) count <= skip)
+            continue;
+
         {
             std::lock_guard<std::mutex> guard (lock);
-            device.queue.push (Report (buffer, buffer + count));
+            queues[device.number].push (Report (buffer + skip, buffer + count));
         }
+        protocolLog.input (device.number, buffer + skip, count - (int) skip);
 
         if (! device.stopping && poster)
             poster (Event::input, device.number);
     }
+}
+
+std::optional<DeviceBridge::Opened> DeviceBridge::openBoth (const std::string& path)
+{
+    std::string reason;
+    Opened opened;
+    opened.readPort = backend.open (path, reason);
+    if (opened.readPort != nullptr)
+        opened.writePort = backend.open (path, reason);
+
+    if (opened.readPort != nullptr && opened.writePort != nullptr)
+    {
+        reportedUnopenable.erase (path);
+        return opened;
+    }
+
+    // Told once per node until it opens: the host's debug trace shows this line.
+    if (reportedUnopenable.insert (path).second)
+    {
+        protocolLog.note ("cannot open " + path + ": " + reason);
+        std::fprintf (stderr, "fwbridge: cannot open %s (KRV-7000): %s; without the udev rule only root may "
+                              "(see Troubleshooting in the README)\n",
+                      path.c_str(), reason.empty() ? "unknown reason" : reason.c_str());
+    }
+    return std::nullopt;
 }
 
 void DeviceBridge::rescan (bool announce)
@@ -58,9 +92,26 @@ void DeviceBridge::rescan (bool announce)
         if (deviceTypeFor (device) >= 0)
             matching.push_back (std::move (device));
 
+    std::vector<std::shared_ptr<OpenDevice>> closing;
+    HidNumberTable::Changes changes;
+    std::set<int> failedReaders;
+
+    // A device whose reader failed is gone as far as the host knows, even if the same
+    // node is listed again (a quick re-plug): it is removed now and may arrive afresh.
+    {
+        std::lock_guard<std::mutex> guard (lock);
+        for (const auto& [number, device] : devices)
+            if (device->failed)
+                if (auto entry = table.forget (number))
+                {
+                    changes.removed.push_back (*entry);
+                    failedReaders.insert (number);
+                }
+    }
+
     // Open the newcomers first: one that cannot be opened is not offered to the host
     // (it could neither be read nor updated) and is tried again at the next rescan.
-    std::map<std::string, std::unique_ptr<HidPort>> opened;
+    std::map<std::string, Opened> opened;
     std::vector<HidDeviceInfo> usable;
     {
         HidNumberTable probe;
@@ -80,23 +131,19 @@ void DeviceBridge::rescan (bool announce)
                 continue;
             }
 
-            if (auto port = backend.open (device.path))
+            if (auto ports = openBoth (device.path))
             {
-                opened[device.path] = std::move (port);
+                opened[device.path] = std::move (*ports);
                 usable.push_back (device);
-            }
-            else if (reportedUnopenable.insert (device.path).second)
-            {
-                std::fprintf (stderr, "fwbridge: cannot open %s (KRV-7000); is the udev rule installed?\n", device.path.c_str());
             }
         }
     }
 
-    std::vector<std::shared_ptr<OpenDevice>> closing;
-    HidNumberTable::Changes changes;
     {
         std::lock_guard<std::mutex> guard (lock);
-        changes = table.update (usable);
+        auto later = table.update (usable);
+        changes.removed.insert (changes.removed.end(), later.removed.begin(), later.removed.end());
+        changes.arrived = std::move (later.arrived);
 
         for (const auto& gone : changes.removed)
         {
@@ -113,9 +160,11 @@ void DeviceBridge::rescan (bool announce)
         {
             auto device = std::make_shared<OpenDevice>();
             device->number = entry.number;
-            device->port = std::move (opened[entry.info.path]);
+            device->path = entry.info.path;
+            device->numbering = reportNumberingFor (entry.info);
+            device->readPort = std::move (opened[entry.info.path].readPort);
+            device->writePort = std::move (opened[entry.info.path].writePort);
             devices[entry.number] = device;
-            reportedUnopenable.erase (entry.info.path);
         }
     }
 
@@ -127,6 +176,25 @@ void DeviceBridge::rescan (bool announce)
 
     {
         std::lock_guard<std::mutex> guard (lock);
+        for (const auto& gone : changes.removed)
+        {
+            // Reports already announced stay readable until the host has read them.
+            auto queue = queues.find (gone.number);
+            if (queue == queues.end())
+                continue;
+            if (queue->second.empty())
+            {
+                queues.erase (queue);
+                continue;
+            }
+            leftovers.push_back (gone.number);
+            if (leftovers.size() > maximumLeftovers)
+            {
+                queues.erase (leftovers.front());
+                leftovers.erase (leftovers.begin());
+            }
+        }
+
         for (const auto& entry : changes.arrived)
         {
             auto found = devices.find (entry.number);
@@ -137,6 +205,11 @@ void DeviceBridge::rescan (bool announce)
             }
         }
     }
+
+    for (const auto& entry : changes.removed)
+        protocolLog.removal (entry.number, failedReaders.count (entry.number) != 0);
+    for (const auto& entry : changes.arrived)
+        protocolLog.arrival (entry.number, entry.info, entry.version, reportNumberingFor (entry.info).outputReportId);
 
     if (announce && poster)
     {
@@ -163,6 +236,11 @@ void DeviceBridge::closeAll()
     for (auto& entry : closing)
         if (entry.second->reader.joinable())
             entry.second->reader.join();
+
+    std::lock_guard<std::mutex> guard (lock);
+    queues.clear();
+    leftovers.clear();
+    lastRead = -1;
 }
 
 int DeviceBridge::enumerate (int* numbers) const
@@ -198,10 +276,27 @@ int DeviceBridge::input (int hidNumber, unsigned char* buffer, int* length)
         return 0;
 
     std::lock_guard<std::mutex> guard (lock);
-    auto found = devices.find (hidNumber);
     std::optional<Report> report;
-    if (found != devices.end())
-        report = found->second->queue.pop();
+    auto found = queues.find (hidNumber);
+    if (found != queues.end())
+    {
+        // The host reads only the device it follows and ignores the input messages of
+        // the others, so a device it turns to from another (at a hand-over) may hold
+        // reports whose messages were ignored long ago: it gets the newest, and reads keep
+        // pace again. (At the very first read every message is still to come.)
+        if (lastRead >= 0 && hidNumber != lastRead)
+            while (found->second.size() > 1)
+                found->second.pop();
+
+        report = found->second.pop();
+
+        if (found->second.empty() && devices.count (hidNumber) == 0)
+        {
+            queues.erase (found);
+            leftovers.erase (std::remove (leftovers.begin(), leftovers.end(), hidNumber), leftovers.end());
+        }
+    }
+    lastRead = hidNumber;
 
     if (! report)
     {
@@ -228,12 +323,15 @@ int DeviceBridge::write (int hidNumber, const unsigned char* data, int length)
     }
 
     // hidraw wants the report id first; 0 for a device without numbered reports.
-    std::vector<std::uint8_t> report;
-    report.reserve ((std::size_t) length + 1);
-    report.push_back (krv7000::outputReportId);
-    report.insert (report.end(), data, data + length);
+    std::uint8_t report[maximumOutputReport + 1];
+    if (length > maximumOutputReport)
+        return 0;
+    report[0] = device->numbering.outputReportId;
+    std::memcpy (report + 1, data, (std::size_t) length);
 
     std::lock_guard<std::mutex> writeGuard (device->writeLock);
-    return device->port->write (report.data(), report.size()) > 0 ? 1 : 0;
+    const bool sent = device->writePort->write (report, (std::size_t) length + 1) > 0;
+    protocolLog.output (hidNumber, data, length, sent);
+    return sent ? 1 : 0;
 }
 } // namespace fwbridge

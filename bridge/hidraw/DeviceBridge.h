@@ -3,10 +3,12 @@
 #include "../common/MessageTarget.h"
 #include "../common/ReportQueue.h"
 #include "HidNumberTable.h"
+#include "ProtocolLog.h"
 
 #include <atomic>
 #include <functional>
 #include <map>
+#include <optional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -33,13 +35,14 @@ class HidBackend
 public:
     virtual ~HidBackend() = default;
     virtual std::vector<HidDeviceInfo> enumerate() = 0;
-    /** Null when the interface cannot be opened (no permission, gone). */
-    virtual std::unique_ptr<HidPort> open (const std::string& path) = 0;
+    /** Null when the interface cannot be opened (no permission, gone); reason then says why. */
+    virtual std::unique_ptr<HidPort> open (const std::string& path, std::string& reason) = 0;
 };
 
 // The device library's work without the C entry points: keeps the HID numbers of the
 // matching devices, reads each one on a thread of its own and announces input, arrival
-// and removal through the poster.
+// and removal through the poster. Each device is opened twice, once for its reader and
+// once for writing, so no handle is ever used by two threads at once.
 class DeviceBridge
 {
 public:
@@ -62,25 +65,43 @@ public:
     int write (int hidNumber, const unsigned char* data, int length);
 
     /** Called on a reader thread when a device stops answering reads; must only ask
-        for a rescan elsewhere (a rescan joins that reader). */
+        for a rescan elsewhere (a rescan joins that reader). That rescan takes the device
+        as removed, and as a new arrival if it is still listed. */
     std::function<void()> onReadError;
+
+    /** Off unless opened: every report, arrival and removal (the library's own log). */
+    ProtocolLog protocolLog;
+
+    /** Removed devices whose unread reports are kept for the host, newest last. */
+    static constexpr std::size_t maximumLeftovers = 16;
 
     static constexpr int readTimeoutMs = 50;
     static constexpr int maximumInputReport = 256;
+    static constexpr int maximumOutputReport = 4096;
 
 private:
     struct OpenDevice
     {
         ~OpenDevice();
         int number = -1;
-        std::unique_ptr<HidPort> port;
-        ReportQueue queue; // guarded by the bridge's lock
+        std::string path;
+        ReportNumbering numbering;
+        std::unique_ptr<HidPort> readPort;  // the reader thread's only
+        std::unique_ptr<HidPort> writePort; // under writeLock
         std::mutex writeLock;
         std::atomic<bool> stopping { false };
+        std::atomic<bool> failed { false };
         std::thread reader;
     };
 
+    struct Opened
+    {
+        std::unique_ptr<HidPort> readPort;
+        std::unique_ptr<HidPort> writePort;
+    };
+
     void readLoop (OpenDevice& device);
+    std::optional<Opened> openBoth (const std::string& path);
 
     HidBackend& backend;
     Poster poster;
@@ -89,6 +110,11 @@ private:
     mutable std::mutex lock;
     HidNumberTable table;
     std::map<int, std::shared_ptr<OpenDevice>> devices;
+    // Input reports by HID number, also of removed devices until the host has read them
+    // (a completion answer can come just before the controller resets).
+    std::map<int, ReportQueue> queues;
+    std::vector<int> leftovers; // removed numbers with reports in queues, oldest first
+    int lastRead = -1;          // the device the host read last
     std::set<std::string> reportedUnopenable;
 };
 } // namespace fwbridge

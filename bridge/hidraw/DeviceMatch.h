@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace fwbridge
 {
@@ -14,13 +15,26 @@ struct HidDeviceInfo
     std::uint16_t releaseNumber = 0; // bcdDevice
     int interfaceNumber = -1;
     std::string serialNumber;
+    std::vector<std::uint8_t> reportDescriptor; // empty when it could not be read
 };
 
-/** The type code of a device: the KRV-7000's for the controller's ids (and interface),
-    -1 for anything else, which the library does not list. */
+/** The type code of a device: the KRV-7000's for the controller's ids, on the interface
+    that carries the update protocol (its number and its usage page, where set), -1 for
+    anything else, which the library does not list. */
 int deviceTypeFor (const HidDeviceInfo& device);
 
 /** The firmware version as major x 100 + minor from a BCD release number:
     0x0103 gives 103, 0x1234 gives 1234. */
 int firmwareVersionFromBcd (std::uint16_t bcd);
+
+/** How reports travel through the device's hidraw node: the id written before every
+    output report (0: unnumbered), and whether input reports start with their id. */
+struct ReportNumbering
+{
+    bool numbered = false;
+    std::uint8_t outputReportId = 0;
+};
+
+/** From the report descriptor, unless the build sets the output report id. */
+ReportNumbering reportNumberingFor (const HidDeviceInfo& device);
 } // namespace fwbridge

@@ -72,6 +72,18 @@ const HidNumberTable::Entry* HidNumberTable::find (int number) const noexcept
     return nullptr;
 }
 
+std::optional<HidNumberTable::Entry> HidNumberTable::forget (int number)
+{
+    for (auto it = list.begin(); it != list.end(); ++it)
+        if (it->number == number)
+        {
+            auto entry = *it;
+            list.erase (it);
+            return entry;
+        }
+    return std::nullopt;
+}
+
 int HidNumberTable::listNumbers (int* numbers, int capacity) const noexcept
 {
     if (numbers == nullptr || capacity <= 0)

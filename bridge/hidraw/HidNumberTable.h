@@ -2,6 +2,7 @@
 
 #include "DeviceMatch.h"
 
+#include <optional>
 #include <vector>
 
 namespace fwbridge
@@ -33,6 +34,9 @@ public:
     const std::vector<Entry>& entries() const noexcept { return list; }
 
     const Entry* find (int number) const noexcept;
+
+    /** Drops a device as if it had left; the same device listed again is then new. */
+    std::optional<Entry> forget (int number);
 
     /** Writes at most capacity numbers, oldest first; returns how many. */
     int listNumbers (int* numbers, int capacity) const noexcept;

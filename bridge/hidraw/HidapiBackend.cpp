@@ -4,6 +4,11 @@
 
 #include <hidapi/hidapi.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 namespace fwbridge
 {
 namespace
@@ -16,7 +21,10 @@ public:
 
     int read (std::uint8_t* buffer, std::size_t size, int timeoutMs) override
     {
-        return hid_read_timeout (device, buffer, size, timeoutMs);
+        errno = 0;
+        const int count = hid_read_timeout (device, buffer, size, timeoutMs);
+        // A signal that interrupts the wait is no reason to give the device up.
+        return count < 0 && errno == EINTR ? 0 : count;
     }
 
     int write (const std::uint8_t* data, std::size_t size) override
@@ -27,6 +35,26 @@ public:
 private:
     hid_device* device;
 };
+
+// The descriptor as sysfs gives it for /dev/hidrawN; empty when it cannot be read.
+std::vector<std::uint8_t> readReportDescriptor (const std::string& node)
+{
+    const auto slash = node.rfind ('/');
+    const auto name = slash == std::string::npos ? node : node.substr (slash + 1);
+    std::vector<std::uint8_t> bytes;
+    if (name.empty())
+        return bytes;
+
+    if (auto* file = std::fopen (("/sys/class/hidraw/" + name + "/device/report_descriptor").c_str(), "rb"))
+    {
+        std::uint8_t chunk[4096];
+        std::size_t count = 0;
+        while ((count = std::fread (chunk, 1, sizeof (chunk), file)) > 0)
+            bytes.insert (bytes.end(), chunk, chunk + count);
+        std::fclose (file);
+    }
+    return bytes;
+}
 
 std::string narrow (const wchar_t* text)
 {
@@ -45,6 +73,11 @@ std::vector<HidDeviceInfo> HidapiBackend::enumerate()
 
     for (auto* d = list; d != nullptr; d = d->next)
     {
+        // hidapi lists a node once per top-level collection; the descriptor has them all.
+        const std::string path = d->path != nullptr ? d->path : "";
+        if (std::any_of (found.begin(), found.end(), [&] (const HidDeviceInfo& f) { return f.path == path; }))
+            continue;
+
         HidDeviceInfo info;
         info.path = d->path != nullptr ? d->path : "";
         info.vendorId = d->vendor_id;
@@ -52,6 +85,7 @@ std::vector<HidDeviceInfo> HidapiBackend::enumerate()
         info.releaseNumber = d->release_number;
         info.interfaceNumber = d->interface_number;
         info.serialNumber = narrow (d->serial_number);
+        info.reportDescriptor = readReportDescriptor (info.path);
         found.push_back (std::move (info));
     }
 
@@ -59,10 +93,14 @@ std::vector<HidDeviceInfo> HidapiBackend::enumerate()
     return found;
 }
 
-std::unique_ptr<HidPort> HidapiBackend::open (const std::string& path)
+std::unique_ptr<HidPort> HidapiBackend::open (const std::string& path, std::string& reason)
 {
+    errno = 0;
     if (auto* device = hid_open_path (path.c_str()))
         return std::make_unique<HidapiPort> (device);
+
+    const int error = errno;
+    reason = error != 0 ? std::strerror (error) : narrow (hid_error (nullptr));
     return nullptr;
 }
 } // namespace fwbridge

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -97,6 +98,10 @@ struct Library
         bridge = std::make_unique<fwbridge::DeviceBridge> (backend, [this] (fwbridge::Event event, int number)
                                                            { target.post (event, number); });
         bridge->onReadError = [this] { wake(); };
+        // A log for bug reports: every report, arrival and removal, into the file named.
+        if (const char* logPath = std::getenv ("KRV_HIDRAW_LOG"); logPath != nullptr && *logPath != 0)
+            bridge->protocolLog.open (logPath);
+        bridge->protocolLog.note ("started");
         bridge->rescan (false);
 
         stopping = false;
@@ -119,6 +124,7 @@ struct Library
             monitor.join();
 
         bridge->closeAll();
+        bridge->protocolLog.note ("stopped");
         bridge.reset();
         if (wakeFd >= 0)
             ::close (wakeFd);

@@ -5,7 +5,7 @@
 
 namespace krvsim
 {
-bool SimLog::open (const std::string& path)
+bool SimLog::open (const std::string& path, const std::string& title)
 {
     std::lock_guard<std::mutex> guard (lock);
     if (file != nullptr)
@@ -15,8 +15,8 @@ bool SimLog::open (const std::string& path)
     began = std::chrono::steady_clock::now();
     if (file != nullptr)
     {
-        std::fputs ("# KRV-7000 simulator log: time of day, seconds since start, what happened.\n"
-                    "# out = host to controller, in = controller to host; bytes in hex.\n", file);
+        std::fprintf (file, "# %s: time of day, seconds since start, what happened.\n"
+                            "# out = host to controller, in = controller to host; bytes in hex.\n", title.c_str());
         std::fflush (file);
     }
     return file != nullptr;

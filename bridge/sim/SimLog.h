@@ -16,7 +16,8 @@ class SimLog
 public:
     ~SimLog() { close(); }
 
-    bool open (const std::string& path);
+    /** Starts the file afresh; its first line names what writes it. */
+    bool open (const std::string& path, const std::string& title = "KRV-7000 simulator log");
     void close();
     bool isOpen() const;
 

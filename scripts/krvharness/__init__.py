@@ -131,7 +131,8 @@ class Updater:
     """One run of the updater from a folder of its own: the executable, and beside it the
     device library and the update file when given (update_file: the bytes, or a path)."""
 
-    def __init__(self, exe, folder, display=None, library=None, update_file=None, env=None, isolate=True):
+    def __init__(self, exe, folder, display=None, library=None, update_file=None, env=None, isolate=True,
+                 wrapper=None):
         self.folder = folder
         os.makedirs(folder, exist_ok=True)
         self.exe = os.path.join(folder, os.path.basename(exe))
@@ -158,6 +159,7 @@ class Updater:
         self.env.update(env or {})
         self.env = {name: value for name, value in self.env.items() if value is not None}
         self.isolate = isolate
+        self.wrapper = list(wrapper or [])  # runs the updater (e.g. beside an emulated controller)
         self.shots = 0
         self.proc = None
         self.window = None
@@ -169,6 +171,7 @@ class Updater:
             # The tool runs once per machine (a lock file in /var/tmp, an abstract socket);
             # private ones keep parallel tests, or an updater already open, out of its way.
             command = ["unshare", "-mn", "sh", "-c", 'mount -t tmpfs tmpfs /var/tmp && exec "$0"', self.exe]
+        command = self.wrapper + command
         self._stderr_file = open(self.stderr_path, "w")
         self.proc = subprocess.Popen(command, cwd=self.folder, env=self.env,
                                      stdout=subprocess.DEVNULL, stderr=self._stderr_file)

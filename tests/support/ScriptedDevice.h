@@ -87,6 +87,13 @@ public:
         post (HID_MSG_INPUT, hidNumber);
     }
 
+    /** Called for every HID_GetDeviceType, after the library's lock is released. */
+    void onTypeQuery (std::function<void (int hidNumber)> handler)
+    {
+        std::lock_guard<std::mutex> g (lock);
+        typeQueryHandler = std::move (handler);
+    }
+
     void onWrite (WriteHandler handler)
     {
         std::lock_guard<std::mutex> g (lock);
@@ -213,15 +220,23 @@ public:
         },
         [] (int hidNumber)
         {
-            std::lock_guard<std::mutex> g (instance()->lock);
-            instance()->called.push_back ("HID_GetDeviceType");
-            for (auto& d : instance()->devices)
-                if (d.hidNumber == hidNumber)
-                {
-                    instance()->askedTypes.push_back (d.type);
-                    return d.type;
-                }
-            return -1;
+            int type = -1;
+            std::function<void (int)> handler;
+            {
+                std::lock_guard<std::mutex> g (instance()->lock);
+                instance()->called.push_back ("HID_GetDeviceType");
+                handler = instance()->typeQueryHandler;
+                for (auto& d : instance()->devices)
+                    if (d.hidNumber == hidNumber)
+                    {
+                        instance()->askedTypes.push_back (d.type);
+                        type = d.type;
+                        break;
+                    }
+            }
+            if (handler)
+                handler (hidNumber);
+            return type;
         },
         [] (int type, int* version, int)
         {
@@ -289,6 +304,7 @@ private:
     std::vector<int> askedTypes;
     int lastVersionType = -1;
     WriteHandler writeHandler;
+    std::function<void (int)> typeQueryHandler;
     HWND window = nullptr;
     bool started = false;
     std::vector<unsigned> messages;

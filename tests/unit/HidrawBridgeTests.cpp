@@ -3,9 +3,12 @@
 #include "DeviceBridge.h"
 #include "HidNumberTable.h"
 #include "KrvUsbIds.h"
+#include "StderrCapture.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -18,7 +21,17 @@ using namespace fwbridge;
 
 namespace
 {
-HidDeviceInfo controller (const std::string& path, std::uint16_t bcd = 0x0103, const std::string& serial = "A1")
+// Report descriptors: the protocol's 64-byte reports on a vendor page, unnumbered or with
+// report id 5; and a composite controller's other interface (consumer controls).
+const std::vector<std::uint8_t> vendorUnnumbered { 0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x00,
+                                                   0x75, 0x08, 0x95, 0x40, 0x09, 0x01, 0x81, 0x02, 0x09, 0x01, 0x91, 0x02, 0xC0 };
+const std::vector<std::uint8_t> vendorNumbered { 0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x85, 0x05, 0x15, 0x00, 0x26, 0xFF, 0x00,
+                                                 0x75, 0x08, 0x95, 0x40, 0x09, 0x01, 0x81, 0x02, 0x09, 0x01, 0x91, 0x02, 0xC0 };
+const std::vector<std::uint8_t> consumerControls { 0x05, 0x0C, 0x09, 0x01, 0xA1, 0x01, 0x15, 0x00, 0x25, 0x01, 0x75, 0x01,
+                                                   0x95, 0x08, 0x09, 0xE9, 0x81, 0x02, 0xC0 };
+
+HidDeviceInfo controller (const std::string& path, std::uint16_t bcd = 0x0103, const std::string& serial = "A1",
+                          const std::vector<std::uint8_t>& descriptor = vendorUnnumbered)
 {
     HidDeviceInfo d;
     d.path = path;
@@ -27,6 +40,7 @@ HidDeviceInfo controller (const std::string& path, std::uint16_t bcd = 0x0103, c
     d.releaseNumber = bcd;
     d.interfaceNumber = krv7000::hidInterface >= 0 ? krv7000::hidInterface : 0;
     d.serialNumber = serial;
+    d.reportDescriptor = descriptor;
     return d;
 }
 
@@ -65,17 +79,25 @@ public:
         std::vector<Report> written;
         bool gone = false;
         bool failWrites = false;
-        int readers = 0;
+        int readErrors = 0; // reads that fail before the device reads again
+        std::map<int, std::set<std::thread::id>> users; // threads by handle
+        int handles = 0;
     };
 
     class Port : public HidPort
     {
     public:
-        explicit Port (std::shared_ptr<PortState> s) : state (std::move (s)) {}
+        Port (std::shared_ptr<PortState> s, int h) : state (std::move (s)), handle (h) {}
 
         int read (std::uint8_t* buffer, std::size_t size, int timeoutMs) override
         {
             std::unique_lock<std::mutex> guard (state->lock);
+            state->users[handle].insert (std::this_thread::get_id());
+            if (state->readErrors > 0)
+            {
+                --state->readErrors;
+                return -1;
+            }
             state->ready.wait_for (guard, std::chrono::milliseconds (timeoutMs), [&] { return state->gone || ! state->toRead.empty(); });
             if (state->gone)
                 return -1;
@@ -91,6 +113,7 @@ public:
         int write (const std::uint8_t* data, std::size_t size) override
         {
             std::lock_guard<std::mutex> guard (state->lock);
+            state->users[handle].insert (std::this_thread::get_id());
             if (state->gone || state->failWrites)
                 return -1;
             state->written.emplace_back (data, data + size);
@@ -99,6 +122,7 @@ public:
 
     private:
         std::shared_ptr<PortState> state;
+        int handle;
     };
 
     std::vector<HidDeviceInfo> enumerate() override
@@ -108,14 +132,19 @@ public:
         return present;
     }
 
-    std::unique_ptr<HidPort> open (const std::string& path) override
+    std::unique_ptr<HidPort> open (const std::string& path, std::string& reason) override
     {
         std::lock_guard<std::mutex> guard (lock);
         if (unopenable.count (path) != 0)
+        {
+            reason = "Permission denied";
             return nullptr;
-        auto state = std::make_shared<PortState>();
-        ports[path] = state;
-        return std::make_unique<Port> (state);
+        }
+        // Opening a node again reaches the same device, until it is plugged in anew.
+        auto& state = ports[path];
+        if (state == nullptr || state->gone)
+            state = std::make_shared<PortState>();
+        return std::make_unique<Port> (state, ++state->handles);
     }
 
     void plug (const HidDeviceInfo& device)
@@ -139,6 +168,14 @@ public:
             state->gone = true;
             state->ready.notify_all();
         }
+    }
+
+    /** Unplugged and plugged in again on the same node before any rescan. */
+    void replug (const std::string& path)
+    {
+        unplug (path);
+        std::lock_guard<std::mutex> guard (lock);
+        present.push_back (controller (path));
     }
 
     void feed (const std::string& path, Report report)
@@ -219,6 +256,14 @@ TEST (HidrawDeviceMatch, OnlyTheControllersIdsGetItsTypeCode)
     auto otherInterface = controller ("/dev/hidraw4");
     otherInterface.interfaceNumber = krv7000::hidInterface + 1;
     EXPECT_EQ (deviceTypeFor (otherInterface), krv7000::hidInterface < 0 ? 7 : -1);
+}
+
+TEST (HidrawDeviceMatch, OnlyTheInterfaceWithTheProtocolsUsagePageIsTheController)
+{
+    EXPECT_EQ (deviceTypeFor (controller ("/dev/hidraw0", 0x0103, "A", vendorNumbered)), 7);
+    EXPECT_EQ (deviceTypeFor (controller ("/dev/hidraw0", 0x0103, "A", consumerControls)),
+               krv7000::hidUsagePage < 0 ? 7 : -1);
+    EXPECT_EQ (deviceTypeFor (controller ("/dev/hidraw0", 0x0103, "A", {})), 7) << "an unreadable descriptor cannot tell";
 }
 
 TEST (HidrawDeviceMatch, FirmwareVersionComesFromTheBcdReleaseNumber)
@@ -343,36 +388,210 @@ TEST_F (HidrawBridge, EachInputReportIsAnnouncedAndReadOnce)
     EXPECT_EQ (length, 0);
 }
 
-TEST_F (HidrawBridge, WritesPutTheReportIdFirst)
+TEST_F (HidrawBridge, ReportIdsFollowTheReportDescriptor)
+{
+    struct Case
+    {
+        const char* what;
+        std::vector<std::uint8_t> descriptor;
+        std::uint8_t id; // before every output report, and before every input report if not 0
+    };
+    const Case cases[] = { { "unnumbered", vendorUnnumbered, 0 }, { "numbered", vendorNumbered, 5 } };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+        const std::string path = std::string ("/dev/hidraw-") + c.what;
+        backend.plug (controller (path, 0x0103, c.what, c.descriptor));
+        bridge.rescan (true);
+        const int number = numbers().back();
+
+        std::uint8_t report[64] {};
+        report[0] = 0xF4;
+        report[63] = 0x3C;
+        EXPECT_EQ (bridge.write (number, report, 64), 1);
+        const auto written = backend.port (path)->written;
+        ASSERT_EQ (written.size(), 1u);
+        ASSERT_EQ (written[0].size(), 65u);
+        EXPECT_EQ (written[0][0], c.id);
+        EXPECT_EQ (written[0][1], 0xF4);
+        EXPECT_EQ (written[0][64], 0x3C);
+
+        Report answer { 0xF6, 0x01 };
+        answer.resize (64, 0);
+        if (c.id != 0)
+            answer.insert (answer.begin(), c.id);
+        const auto inputsBefore = countPosted (Event::input);
+        backend.feed (path, answer);
+        ASSERT_TRUE (waitFor ([&] { return countPosted (Event::input) == inputsBefore + 1; }));
+        unsigned char buffer[256] {};
+        int length = 256;
+        EXPECT_EQ (bridge.input (number, buffer, &length), 1);
+        EXPECT_EQ (length, 64) << "the host gets the report without its id";
+        EXPECT_EQ (buffer[0], 0xF6);
+        EXPECT_EQ (buffer[1], 0x01);
+
+        EXPECT_EQ (bridge.write (number + 100, report, 64), 0);
+        EXPECT_EQ (bridge.write (number, report, 0), 0);
+        backend.port (path)->failWrites = true;
+        EXPECT_EQ (bridge.write (number, report, 64), 0);
+    }
+}
+
+TEST_F (HidrawBridge, ADeviceTheHostTurnsToGivesItsNewestReportAndThenKeepsPace)
+{
+    backend.plug (controller ("/dev/hidraw0", 0x0103, "A"));
+    backend.plug (controller ("/dev/hidraw1", 0x0103, "B"));
+    bridge.rescan (false);
+    const int a = numbers().at (0);
+    const int b = numbers().at (1);
+
+    // The host follows A and ignores B's input messages while B's knobs turn.
+    unsigned char buffer[256] {};
+    int length = 256;
+    bridge.input (a, buffer, &length);
+    for (int i = 0; i < 600; ++i)
+        backend.feed ("/dev/hidraw1", Report { 0x01, (std::uint8_t) (i >> 8), (std::uint8_t) i });
+    ASSERT_TRUE (waitFor ([&] { return countPosted (Event::input) == 600; }, 5000));
+
+    // A leaves; the host turns to B and reads once per message from now on.
+    length = 256;
+    ASSERT_EQ (bridge.input (b, buffer, &length), 1);
+    EXPECT_EQ ((buffer[1] << 8) | buffer[2], 599) << "not a report hundreds of places old";
+
+    backend.feed ("/dev/hidraw1", Report { 0xF6, 0x01 });
+    ASSERT_TRUE (waitFor ([&] { return countPosted (Event::input) == 601; }));
+    length = 256;
+    ASSERT_EQ (bridge.input (b, buffer, &length), 1);
+    EXPECT_EQ (buffer[0], 0xF6) << "the answer the next message announces";
+}
+
+TEST_F (HidrawBridge, AReaderThatFailedIsReplacedWhenItsNodeIsListedAgain)
+{
+    std::atomic<int> readErrors { 0 };
+    bridge.onReadError = [&] { ++readErrors; };
+
+    struct Case
+    {
+        const char* what;
+        std::function<void (FakeBackend&, const std::string&)> happen;
+    };
+    const Case cases[] = {
+        { "read interrupted", [] (FakeBackend& f, const std::string& path) { f.port (path)->readErrors = 1; } },
+        { "re-plugged on the same node", [] (FakeBackend& f, const std::string& path) { f.replug (path); } },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+        const std::string path = std::string ("/dev/hidraw-") + c.what;
+        backend.plug (controller (path));
+        bridge.rescan (true);
+        const int before = numbers().back();
+        const int errors = readErrors.load();
+
+        c.happen (backend, path);
+        ASSERT_TRUE (waitFor ([&] { return readErrors.load() == errors + 1; }));
+        bridge.rescan (true);
+
+        const auto list = posted();
+        ASSERT_GE (list.size(), 2u);
+        EXPECT_EQ (list[list.size() - 2].event, Event::removal);
+        EXPECT_EQ (list[list.size() - 2].number, before);
+        EXPECT_EQ (list.back().event, Event::arrival);
+        const int after = list.back().number;
+        EXPECT_NE (after, before);
+        EXPECT_EQ (numbers().back(), after);
+
+        const auto inputs = countPosted (Event::input);
+        backend.feed (path, Report { 0xF6, 0x01 });
+        ASSERT_TRUE (waitFor ([&] { return countPosted (Event::input) == inputs + 1; })) << "a reader again";
+        unsigned char buffer[256] {};
+        int length = 256;
+        EXPECT_EQ (bridge.input (after, buffer, &length), 1);
+        EXPECT_EQ (buffer[0], 0xF6);
+        std::uint8_t report[64] { 0xF4 };
+        EXPECT_EQ (bridge.write (after, report, 64), 1);
+    }
+}
+
+TEST_F (HidrawBridge, ReadingAndWritingNeverShareAHandle)
 {
     backend.plug (controller ("/dev/hidraw0"));
     bridge.rescan (false);
     const int number = numbers().at (0);
 
-    std::uint8_t report[64] {};
-    report[0] = 0xF4;
-    report[63] = 0x3C;
-    EXPECT_EQ (bridge.write (number, report, 64), 1);
-    const auto written = backend.port ("/dev/hidraw0")->written;
-    ASSERT_EQ (written.size(), 1u);
-    ASSERT_EQ (written[0].size(), 65u);
-    EXPECT_EQ (written[0][0], krv7000::outputReportId);
-    EXPECT_EQ (written[0][1], 0xF4);
-    EXPECT_EQ (written[0][64], 0x3C);
+    std::uint8_t report[64] { 0xF3 };
+    for (int i = 0; i < 20; ++i)
+    {
+        backend.feed ("/dev/hidraw0", Report { 0xF9, (std::uint8_t) i });
+        EXPECT_EQ (bridge.write (number, report, 64), 1);
+    }
+    ASSERT_TRUE (waitFor ([&] { return countPosted (Event::input) == 20; }));
 
-    EXPECT_EQ (bridge.write (number + 1, report, 64), 0);
-    EXPECT_EQ (bridge.write (number, report, 0), 0);
-    backend.port ("/dev/hidraw0")->failWrites = true;
-    EXPECT_EQ (bridge.write (number, report, 64), 0);
+    const auto state = backend.port ("/dev/hidraw0");
+    std::lock_guard<std::mutex> guard (state->lock);
+    EXPECT_GE (state->users.size(), 2u);
+    for (const auto& [handle, threads] : state->users)
+        EXPECT_EQ (threads.size(), 1u) << "handle " << handle << " is used by two threads (hidapi's error string is per handle)";
 }
 
-TEST_F (HidrawBridge, DeviceThatCannotBeOpenedIsOfferedOnceItCan)
+TEST_F (HidrawBridge, ReportsAnnouncedBeforeARemovalStayReadable)
+{
+    backend.plug (controller ("/dev/hidraw0"));
+    bridge.rescan (false);
+    const int number = numbers().at (0);
+    unsigned char buffer[256] {};
+    int length = 256;
+    bridge.input (number, buffer, &length);
+
+    // The completion answer, then the controller resets at once.
+    backend.feed ("/dev/hidraw0", Report { 0xFC, 100 });
+    ASSERT_TRUE (waitFor ([&] { return countPosted (Event::input) == 1; }));
+    backend.unplug ("/dev/hidraw0");
+    bridge.rescan (true);
+    ASSERT_EQ (countPosted (Event::removal), 1u);
+
+    length = 256;
+    ASSERT_EQ (bridge.input (number, buffer, &length), 1);
+    EXPECT_EQ (buffer[0], 0xFC);
+    EXPECT_EQ (buffer[1], 100);
+    length = 256;
+    EXPECT_EQ (bridge.input (number, buffer, &length), 0) << "read once";
+    EXPECT_EQ (bridge.write (number, buffer, 64), 0);
+}
+
+TEST_F (HidrawBridge, ACompositeControllerIsListedOnceOnTheProtocolsInterface)
+{
+    auto other = controller ("/dev/hidraw0", 0x0103, "C", consumerControls);
+    other.interfaceNumber = 0;
+    auto protocol = controller ("/dev/hidraw1", 0x0103, "C", vendorUnnumbered);
+    protocol.interfaceNumber = 1;
+    backend.plug (other);
+    backend.plug (protocol);
+    bridge.rescan (false);
+
+    ASSERT_EQ (numbers().size(), 1u);
+    std::uint8_t report[64] { 0xF4 };
+    EXPECT_EQ (bridge.write (numbers()[0], report, 64), 1);
+    EXPECT_EQ (backend.port ("/dev/hidraw1")->written.size(), 1u);
+    EXPECT_EQ (backend.port ("/dev/hidraw0"), nullptr) << "the other interface is not even opened";
+}
+
+TEST_F (HidrawBridge, DeviceThatCannotBeOpenedIsNamedWithTheReasonAndOfferedOnceItCan)
 {
     backend.unopenable.insert ("/dev/hidraw0");
     backend.plug (controller ("/dev/hidraw0"));
+    StderrCapture trace;
     bridge.rescan (true);
+    bridge.rescan (true);
+    const auto text = trace.finish();
     EXPECT_TRUE (numbers().empty());
     EXPECT_TRUE (posted().empty());
+    EXPECT_NE (text.find ("/dev/hidraw0"), std::string::npos) << text;
+    EXPECT_NE (text.find ("Permission denied"), std::string::npos) << text;
+    EXPECT_NE (text.find ("README"), std::string::npos) << "says where to read on: " << text;
+    EXPECT_EQ (text.find ("/dev/hidraw0"), text.rfind ("/dev/hidraw0")) << "once, not at every rescan";
 
     backend.unopenable.clear();
     bridge.rescan (true);

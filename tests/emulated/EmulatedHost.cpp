@@ -1,0 +1,85 @@
+// Runs a program beside a KRV-7000 emulated at the kernel interface: the program (the
+// updater, say) sees a hidraw node, sysfs and udev events under umockdev's preload
+// library, while this process answers as the controller. When the program ends, the
+// controller's state is written (simulator's state-file format) and its exit code is ours.
+//   krv_emulated_host [--version N] [--report-id ID] [--composite] [--unreadable]
+//                     [--state FILE] -- PROGRAM [ARGUMENTS...]
+#include "EmulatedKrv7000.h"
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+namespace
+{
+pid_t child = 0;
+
+void passOn (int signal)
+{
+    if (child > 0)
+        kill (child, signal);
+}
+} // namespace
+
+int main (int argc, char** argv)
+{
+    emulated::runUnderUmockdev (argc, argv);
+
+    emulated::ControllerSpec spec;
+    std::string statePath;
+    int first = 1;
+    for (; first < argc && std::strcmp (argv[first], "--") != 0; ++first)
+    {
+        const std::string option = argv[first];
+        const bool hasValue = first + 1 < argc;
+        if (option == "--version" && hasValue)
+            spec.version = std::atoi (argv[++first]);
+        else if (option == "--report-id" && hasValue)
+            spec.reportId = (std::uint8_t) std::atoi (argv[++first]);
+        else if (option == "--state" && hasValue)
+            statePath = argv[++first];
+        else if (option == "--composite")
+            spec.composite = true;
+        else if (option == "--unreadable")
+            spec.readable = false;
+        else
+        {
+            std::fprintf (stderr, "krv_emulated_host: unknown option %s\n", option.c_str());
+            return 2;
+        }
+    }
+    if (first + 1 >= argc)
+    {
+        std::fprintf (stderr, "usage: krv_emulated_host [options] -- PROGRAM [ARGUMENTS...]\n");
+        return 2;
+    }
+
+    emulated::Testbed testbed;
+    emulated::EmulatedKrv7000 controller (testbed, spec);
+    controller.plugIn();
+
+    child = fork();
+    if (child == 0)
+    {
+        execvp (argv[first + 1], argv + first + 1);
+        std::perror ("krv_emulated_host: exec");
+        _exit (127);
+    }
+
+    std::signal (SIGTERM, passOn);
+    std::signal (SIGINT, passOn);
+    int status = 0;
+    while (waitpid (child, &status, 0) < 0)
+    {
+    }
+
+    if (! statePath.empty() && controller.updates() > 0)
+        std::ofstream (statePath) << controller.stateText();
+    return WIFEXITED (status) ? WEXITSTATUS (status) : 128 + WTERMSIG (status);
+}
