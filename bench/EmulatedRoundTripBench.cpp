@@ -63,7 +63,7 @@ std::vector<double> runUpdate (const juce::File& libraryFile, bool& completed)
     }
     FwBridgeApi timed = library;
     timed.write = timedWrite;
-    DeviceLibrary::useForTesting (&timed);
+    DeviceLibrary::useInstead (&timed);
 
     auto folder = juce::File::createTempFile ("krv-bench-emulated");
     folder.createDirectory();
@@ -106,7 +106,7 @@ std::vector<double> runUpdate (const juce::File& libraryFile, bool& completed)
         if (writeCodes[i] == 0xF3 && writeCodes[i + 1] == 0xF3)
             perBlock.push_back ((writeTimes[i + 1] - writeTimes[i]) * 1000.0);
 
-    DeviceLibrary::useForTesting (nullptr);
+    DeviceLibrary::useInstead (nullptr);
     UpdateFileLocation::setFolderForTesting ({});
     folder.deleteRecursively();
     return perBlock;

@@ -52,7 +52,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE (DeviceLibrary::load ({ KRV_HIDRAW_LIBRARY }, library, problem)) << problem;
-        DeviceLibrary::useForTesting (&library);
+        DeviceLibrary::useInstead (&library);
 
         folder = juce::File::createTempFile ("krv-emulated");
         ASSERT_TRUE (folder.createDirectory());
@@ -70,7 +70,7 @@ protected:
     {
         component.reset();
         controllers.clear();
-        DeviceLibrary::useForTesting (nullptr);
+        DeviceLibrary::useInstead (nullptr);
         UpdateFileLocation::setFolderForTesting ({});
         folder.deleteRecursively();
     }

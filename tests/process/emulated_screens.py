@@ -11,10 +11,10 @@ import subprocess
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path[:0] = [HERE, os.path.join(HERE, "..", "..", "scripts")]
+sys.path[:0] = [os.path.join(HERE, "..", "..", "scripts")]
 
 import krvharness as h  # noqa: E402
-from krv_update_file import read_update_file  # noqa: E402
+from krvharness.updfile import read_update_file  # noqa: E402
 
 
 def expect(condition, message):
@@ -36,7 +36,7 @@ def scenario_update(args, display, folder):
     """Language screen, ready screen with the controller's 1.02, Start, the progress bar,
     the completed screen; the controller holds exactly the file's records; the protocol
     log shows its return under the new version."""
-    version, records = read_update_file(open(args.sample, "rb").read())
+    version, records = read_update_file(args.sample, os.path.join(os.path.dirname(args.exe), "krv-updfile"))
     updater = updater_beside(args, folder, display, "--version", "102")
     try:
         updater.wait_for("language")
