@@ -2,7 +2,7 @@
 
 #include "text/Utf8Text.h"
 
-#include "platform/FontResolver.h"
+#include "platform/SystemFonts.h"
 
 #include <KrvBinaryData.h>
 
@@ -75,7 +75,7 @@ TxtLoader* TxtLoader::getInstance()
 
         // The tables name fonts this system may not have under those names.
         for (int i = 0; i < languageCount; ++i)
-            FontResolver::serve (instance->fontNames[i], fontLanguages[i]);
+            SystemFonts::serve (instance->fontNames[i], fontLanguages[i]);
 
         instance->selectLanguage (instance->detectLanguage());
     }

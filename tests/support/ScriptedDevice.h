@@ -177,7 +177,7 @@ public:
         {
             std::lock_guard<std::mutex> g (instance()->lock);
             instance()->called.push_back (w != nullptr ? "HID_SetCallback" : "HID_SetCallback(null)");
-            instance()->window = w;
+            instance()->window = static_cast<HWND> (w);
             instance()->messages = { input, arrival, removal };
             return 1;
         },
