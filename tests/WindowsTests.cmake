@@ -30,6 +30,7 @@ endforeach()
 add_executable(krv_unit_tests ${KRV_UNIT_TEST_SOURCES})
 target_link_libraries(krv_unit_tests PRIVATE krv_core gtest gmock)
 target_include_directories(krv_unit_tests PRIVATE "${CMAKE_CURRENT_SOURCE_DIR}/support"
+                                                  "${CMAKE_CURRENT_SOURCE_DIR}/support/windows"
                                                   "${PROJECT_SOURCE_DIR}/tools/tour")
 krv_strict_warnings(krv_unit_tests)
 
@@ -52,19 +53,14 @@ target_compile_definitions(krv_unit_tests PRIVATE
     KRV_MISNAMED_EXAMPLE="HID_Write@12")
 
 # Tests of the remaining files that rest on Linux-only pieces, left out by name: the
-# window-message and debug-output stand-ins themselves, the session tests that read the
-# debug trace from standard error (on Windows it goes to the debugger; the process tests
-# read it there), and two that measure glyphs of the Linux fonts (Wine draws with GDI).
-set(KRV_LINUX_ONLY_TESTS
+# window-message and debug-output stand-ins themselves. Open on Windows: the popup test's Japanese language name draws no pixels
+# in the runner under Wine (the window itself draws Japanese, see the screenshots), cause
+# not found yet.
+set(KRV_TESTS_LEFT_OUT_ON_WINDOWS
     HiddenWindow.*
     PlatformWindows.*
     PlatformDebugOutput.*
-    UpdateSession.*
-    UpdateSessionTimeOuts.*
-    SessionStop.*
-    EachPhase/SessionRemoval.*
-    PopupItemTest.NameDrawsWithItsLanguageFontAndTheFallbackComesBack
-    ScreenGeometry.HeadingsAndTheBottomOfTheText)
+    PopupItemTest.NameDrawsWithItsLanguageFontAndTheFallbackComesBack)
 
 find_program(KRV_WINE NAMES wine)
 find_package(Python3 COMPONENTS Interpreter)
@@ -80,7 +76,7 @@ add_test(NAME windows.wine-prefix
 set_tests_properties(windows.wine-prefix PROPERTIES FIXTURES_SETUP wine_prefix LABELS windows TIMEOUT 180)
 
 # Wine needs an X display for windows, hidden ones included.
-list(JOIN KRV_LINUX_ONLY_TESTS ":" krv_excluded)
+list(JOIN KRV_TESTS_LEFT_OUT_ON_WINDOWS ":" krv_excluded)
 add_test(NAME windows.unit
     COMMAND ${CMAKE_COMMAND} -E env WINEPREFIX=${KRV_WINE_PREFIX} WINEDEBUG=-all "WINEDLLOVERRIDES=mscoree,mshtml="
             KRV_TEST_MODE=1 xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp"
