@@ -231,7 +231,7 @@ class Updater:
         self._stderr_file = open(self.stderr_path, "w")
         self.proc = subprocess.Popen(command, cwd=self.folder, env=self.env,
                                      stdout=subprocess.DEVNULL, stderr=self._stderr_file)
-        deadline = time.time() + (40 if self.wine else 20)
+        deadline = time.time() + (90 if self.wine else 20)
         while time.time() < deadline:
             if self.proc.poll() is not None:
                 raise Failure(f"the updater ended at start with code {self.proc.returncode} (another one running?):\n"
