@@ -1,6 +1,7 @@
 #include "app/Application.h"
 
 #include "app/MainWindow.h"
+#include "platform/RepaintPump.h"
 #include "platform/SingleInstance.h"
 #include "platform/SystemQuit.h"
 #include "platform/Win32.h"
@@ -11,15 +12,17 @@ Application::~Application() = default;
 
 void Application::initialise (const juce::String&)
 {
+    RepaintPump::install();
     mainWindow = std::make_unique<MainWindow>();
-    platform::SystemQuit::install();
+    SystemQuit::install();
 }
 
 void Application::shutdown()
 {
-    platform::SystemQuit::uninstall();
+    SystemQuit::uninstall();
     mainWindow = nullptr;
-    platform::SingleInstance::release();
+    RepaintPump::uninstall();
+    SingleInstance::release();
 }
 
 const juce::String Application::getApplicationName()
@@ -38,7 +41,7 @@ bool Application::moreThanOneInstanceAllowed()
 
     // Claim the hand-over channel before JUCE's own lock decides, so a second start
     // reaches anotherInstanceStarted here as it does on Windows.
-    platform::SingleInstance::claimOrHandOver (getApplicationName(),
+    SingleInstance::claimOrHandOver (getApplicationName(),
                                                getCommandLineParameters(),
                                                [] (const juce::String& otherCommandLine)
                                                {

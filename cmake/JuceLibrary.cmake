@@ -10,8 +10,13 @@ target_link_libraries(krv_juce
         juce::juce_graphics
         juce::juce_gui_basics
     PUBLIC
-        juce::juce_recommended_config_flags
-        juce::pkgconfig_JUCE_IMG_LINUX_DEPS)
+        juce::juce_recommended_config_flags)
+
+if(WIN32)
+    krv_adapt_juce_for_mingw(krv_juce)
+else()
+    target_link_libraries(krv_juce PUBLIC juce::pkgconfig_JUCE_IMG_LINUX_DEPS)
+endif()
 
 target_compile_definitions(krv_juce
     PUBLIC

@@ -1,12 +1,10 @@
 #include "device/DeviceLibrary.h"
 
+#include "platform/LibraryLoadError.h"
 #include "platform/Win32.h"
 
+#include <cstdio>
 #include <mutex>
-
-#if ! defined(_WIN32)
- #include <dlfcn.h>
-#endif
 
 bool FwBridgeApi::isComplete() const noexcept
 {
@@ -25,62 +23,56 @@ bool loadAttempted = false;
 FwBridgeApi loadedApi;
 bool loadedOk = false;
 
-void* openOne (const juce::String& pathOrName, juce::String& error)
+// Decorations a name gets under other conventions or without undecorated exports, given
+// the bytes of arguments on the 32-bit stack. None of them is ever called.
+struct Decoration
 {
-#if defined(_WIN32)
-    if (auto* handle = LoadLibraryA (pathOrName.toRawUTF8()))
-        return handle;
-    error = "cannot load " + pathOrName;
-    return nullptr;
-#else
-    if (auto* handle = dlopen (pathOrName.toRawUTF8(), RTLD_NOW | RTLD_LOCAL))
-        return handle;
-    const char* why = dlerror();
-    error = why != nullptr ? juce::String (why) : "cannot load " + pathOrName;
-    return nullptr;
-#endif
-}
+    const char* format;
+    const char* meaning;
+};
 
-void closeOne (void* library)
-{
-#if defined(_WIN32)
-    FreeLibrary (static_cast<HMODULE> (library));
-#else
-    dlclose (library);
-#endif
-}
-
-void* findFunction (void* library, const char* name)
-{
-#if defined(_WIN32)
-    return reinterpret_cast<void*> (GetProcAddress (static_cast<HMODULE> (library), name));
-#else
-    return dlsym (library, name);
-#endif
-}
+const Decoration decorations[] = {
+    { "%s@%d", "decorated __stdcall names" },
+    { "_%s@%d", "decorated __stdcall names" },
+    { "_%s", "__cdecl names" },
+    { "@%s@%d", "__fastcall names" }
+};
 
 template <typename Fn>
-void resolve (void* library, const char* name, Fn& function, juce::StringArray& missing)
+void resolve (HMODULE library, const char* name, int argumentCount, Fn& function,
+              juce::StringArray& missing, juce::StringArray& misnamed, juce::String& convention)
 {
-    function = reinterpret_cast<Fn> (findFunction (library, name));
-    if (function == nullptr)
-        missing.add (name);
+    // Through a function pointer without parameters, the one cast GCC takes between them.
+    function = reinterpret_cast<Fn> (reinterpret_cast<void (*)()> (GetProcAddress (library, name)));
+    if (function != nullptr)
+        return;
+
+    missing.add (name);
+
+    for (const auto& decoration : decorations)
+    {
+        char decorated[64];
+        std::snprintf (decorated, sizeof (decorated), decoration.format, name, 4 * argumentCount);
+        if (GetProcAddress (library, decorated) != nullptr)
+        {
+            misnamed.add (decorated);
+            if (convention.isEmpty())
+                convention = decoration.meaning;
+            return;
+        }
+    }
 }
 } // namespace
 
 const char* fileName()
 {
-#if defined(_WIN32)
-    return "fwbridge.dll";
-#else
-    return "libfwbridge.so";
-#endif
+    return KRV_DEVICE_LIBRARY_FILE_NAME;
 }
 
 bool load (const juce::StringArray& candidates, FwBridgeApi& api, juce::String& problem)
 {
     api = {};
-    void* library = nullptr;
+    HMODULE library = nullptr;
     juce::StringArray failures;
 
     for (const auto& candidate : candidates)
@@ -92,11 +84,10 @@ bool load (const juce::StringArray& candidates, FwBridgeApi& api, juce::String& 
             continue;
         }
 
-        juce::String error;
-        library = openOne (candidate, error);
+        library = LoadLibraryA (candidate.toRawUTF8());
         if (library != nullptr)
             break;
-        failures.add (error);
+        failures.add (LibraryLoadError::describeLast (candidate));
     }
 
     if (library == nullptr)
@@ -105,23 +96,27 @@ bool load (const juce::StringArray& candidates, FwBridgeApi& api, juce::String& 
         return false;
     }
 
-    juce::StringArray missing;
-    resolve (library, "HID_Initialize", api.initialize, missing);
-    resolve (library, "HID_SetCallback", api.setCallback, missing);
-    resolve (library, "HID_Start", api.start, missing);
-    resolve (library, "HID_Stop", api.stop, missing);
-    resolve (library, "HID_Finalize", api.finalize, missing);
-    resolve (library, "HID_EnumHIDno", api.enumHidNumbers, missing);
-    resolve (library, "HID_GetDeviceType", api.getDeviceType, missing);
-    resolve (library, "HID_GetFirmwareVersion", api.getFirmwareVersion, missing);
-    resolve (library, "HID_Input", api.input, missing);
-    resolve (library, "HID_Write", api.write, missing);
+    juce::StringArray missing, misnamed;
+    juce::String convention;
+    resolve (library, "HID_Initialize", 1, api.initialize, missing, misnamed, convention);
+    resolve (library, "HID_SetCallback", 4, api.setCallback, missing, misnamed, convention);
+    resolve (library, "HID_Start", 0, api.start, missing, misnamed, convention);
+    resolve (library, "HID_Stop", 0, api.stop, missing, misnamed, convention);
+    resolve (library, "HID_Finalize", 0, api.finalize, missing, misnamed, convention);
+    resolve (library, "HID_EnumHIDno", 1, api.enumHidNumbers, missing, misnamed, convention);
+    resolve (library, "HID_GetDeviceType", 1, api.getDeviceType, missing, misnamed, convention);
+    resolve (library, "HID_GetFirmwareVersion", 3, api.getFirmwareVersion, missing, misnamed, convention);
+    resolve (library, "HID_Input", 3, api.input, missing, misnamed, convention);
+    resolve (library, "HID_Write", 3, api.write, missing, misnamed, convention);
 
     if (! missing.isEmpty())
     {
         problem = juce::String ("device library: ") + fileName() + " lacks " + missing.joinIntoString (", ");
+        if (! misnamed.isEmpty())
+            problem << " under those names; it exports " << misnamed.joinIntoString (", ") << " (" << convention
+                    << "), but a " << fileName() << " must export undecorated __stdcall names";
         api = {};
-        closeOne (library);
+        FreeLibrary (library);
         return false;
     }
 

@@ -1,6 +1,15 @@
 /* The C interface of the device library (fwbridge.dll on Windows, libfwbridge.so
    elsewhere). Integers are 32-bit. A library delivers its window messages by calling
-   the host's PostMessageA (window, message, hidNumber, 0), from any thread. */
+   PostMessageA (window, message, hidNumber, 0), from any thread: the system's own on
+   Windows, the one the executable exports elsewhere.
+
+   On Windows every function is __stdcall (the convention of the Windows API) and is
+   exported under its plain name: "HID_Write", never "HID_Write@12" or "_HID_Write". A
+   32-bit DLL built with MinGW needs -Wl,--kill-at (or a .def file) for that; MSVC needs a
+   .def file. The updater resolves only the plain names, and a library that exports the
+   functions only under decorated names is reported on the debug output and not used, since
+   calling a function of another convention corrupts the 32-bit stack. On 64-bit Windows
+   there is one convention and the names are plain anyway. */
 #ifndef KRV_FWBRIDGE_H
 #define KRV_FWBRIDGE_H
 

@@ -7,8 +7,6 @@
 
 #include <functional>
 
-namespace platform
-{
 class SingleInstance
 {
 public:
@@ -23,4 +21,3 @@ public:
     /** Stops listening; later starts then find no running instance. */
     static void release();
 };
-} // namespace platform

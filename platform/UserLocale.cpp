@@ -2,7 +2,6 @@
 
 #include "base/Utf8Text.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -183,28 +182,3 @@ UserLocale::ScopedOverride::~ScopedOverride()
 {
     currentOverride = previous;
 }
-
-#if ! defined(_WIN32)
-
-LANGID GetUserDefaultLangID()
-{
-    return UserLocale::getUserLanguageId();
-}
-
-BOOL EnumSystemLocalesA (LOCALE_ENUMPROCA callback, DWORD)
-{
-    if (callback == nullptr)
-        return 0;
-
-    for (const auto id : UserLocale::getInstalledLanguageIds())
-    {
-        // A locale identifier is its language identifier with the default sort order.
-        char text[9];
-        std::snprintf (text, sizeof (text), "%08X", (unsigned int) id);
-        if (callback (text) == 0)
-            break;
-    }
-    return 1;
-}
-
-#endif

@@ -2,7 +2,7 @@
 
 #include "base/Utf8Text.h"
 
-#include "platform/FontResolver.h"
+#include "platform/SystemFonts.h"
 
 #include <KrvBinaryData.h>
 
@@ -84,7 +84,7 @@ TxtLoader* TxtLoader::getInstance()
 
         // The tables name fonts this system may not have under those names.
         for (int i = 0; i < languageCount; ++i)
-            FontResolver::serve (loader->fontNames[i], fontLanguages[i]);
+            SystemFonts::serve (loader->fontNames[i], fontLanguages[i]);
 
         loader->selectLanguage (loader->detectLanguage());
     }

@@ -68,7 +68,8 @@ float MainComponent::bottomOfText() const
     if (count == 0)
         return 0.0f;
 
-    return textLayout.getBoundingBox (count - 1, 1, true).getBottom();
+    // The last glyph's line, not its box: a line end has no width on Windows, so no box.
+    return textLayout.begin()[count - 1].getBottom();
 }
 
 void MainComponent::addReconnectSteps (float x, float y, int language, const juce::String& fontName, bool withHeading)

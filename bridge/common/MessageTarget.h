@@ -1,11 +1,14 @@
 #pragma once
 
+#include "device/FwBridge.h"
+
 #include <cstdint>
 #include <mutex>
 
-// The host's window-message entry point. The executable exports it; a library that is
+// The host's window-message entry point: on Windows the system's own (__stdcall, as
+// FWBRIDGE_CALL is there); elsewhere the executable exports it, and a library that is
 // loaded by the host finds it when it is opened.
-extern "C" int PostMessageA (void* window, unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
+extern "C" int FWBRIDGE_CALL PostMessageA (void* window, unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
 
 namespace fwbridge
 {
@@ -22,7 +25,7 @@ enum class Event
 class MessageTarget
 {
 public:
-    using PostFunction = int (*) (void*, unsigned, std::uintptr_t, std::intptr_t);
+    using PostFunction = int (FWBRIDGE_CALL*) (void*, unsigned, std::uintptr_t, std::intptr_t);
 
     explicit MessageTarget (PostFunction postFunction = &PostMessageA) : poster (postFunction) {}
 

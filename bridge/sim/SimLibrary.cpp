@@ -9,53 +9,53 @@ using krvsim::Simulator;
 
 extern "C"
 {
-int HID_Initialize (void*)
+int FWBRIDGE_CALL HID_Initialize (void*)
 {
     Simulator::instance();
     return 1;
 }
 
-int HID_SetCallback (void* window, unsigned inputMessage, unsigned arrivalMessage, unsigned removalMessage)
+int FWBRIDGE_CALL HID_SetCallback (void* window, unsigned inputMessage, unsigned arrivalMessage, unsigned removalMessage)
 {
     return Simulator::instance().setCallback (window, inputMessage, arrivalMessage, removalMessage);
 }
 
-int HID_Start (void)
+int FWBRIDGE_CALL HID_Start (void)
 {
     return Simulator::instance().start();
 }
 
-int HID_Stop (void)
+int FWBRIDGE_CALL HID_Stop (void)
 {
     return Simulator::instance().stop();
 }
 
-int HID_Finalize (void)
+int FWBRIDGE_CALL HID_Finalize (void)
 {
     return Simulator::instance().stop();
 }
 
-int HID_EnumHIDno (int* numbers)
+int FWBRIDGE_CALL HID_EnumHIDno (int* numbers)
 {
     return Simulator::instance().enumerate (numbers);
 }
 
-int HID_GetDeviceType (int hidNumber)
+int FWBRIDGE_CALL HID_GetDeviceType (int hidNumber)
 {
     return Simulator::instance().deviceType (hidNumber);
 }
 
-int HID_GetFirmwareVersion (int typeCode, int* version, int count)
+int FWBRIDGE_CALL HID_GetFirmwareVersion (int typeCode, int* version, int count)
 {
     return Simulator::instance().firmwareVersion (typeCode, version, count);
 }
 
-int HID_Input (int hidNumber, unsigned char* buffer, int* length)
+int FWBRIDGE_CALL HID_Input (int hidNumber, unsigned char* buffer, int* length)
 {
     return Simulator::instance().input (hidNumber, buffer, length);
 }
 
-int HID_Write (int hidNumber, const unsigned char* data, int length)
+int FWBRIDGE_CALL HID_Write (int hidNumber, const unsigned char* data, int length)
 {
     return Simulator::instance().write (hidNumber, data, length);
 }

@@ -1,7 +1,7 @@
 """Runs the updater as a user would: in a folder of its own (executable, device library,
 update file), on an X server (a private virtual one, or the one in DISPLAY), clicked with
 xdotool and read back from screenshots (ImageMagick) with OCR (tesseract). The process
-tests and ./run share it."""
+tests and ./run share it. The Windows build runs the same way under 64-bit Wine (Wine)."""
 import os
 import re
 import shutil
@@ -47,6 +47,61 @@ class VirtualDisplay:
             self.proc.wait(5)
         except subprocess.TimeoutExpired:
             self.proc.kill()
+
+
+class Wine:
+    """Runs the Windows build under 64-bit Wine in a prefix made by wine_prefix.py. The
+    debug trace (OutputDebugStringA) reaches standard error through Wine's debugstr channel."""
+
+    LIBRARY = "fwbridge.dll"
+
+    def __init__(self, prefix):
+        self.prefix = os.path.abspath(prefix)
+
+    def env(self, locale):
+        # Wine takes the Windows locale from the POSIX one.
+        return {"WINEPREFIX": self.prefix, "WINEDEBUG": "-all,+debugstr", "WINEDLLOVERRIDES": "mscoree,mshtml=",
+                "LC_ALL": locale, "LANG": locale}
+
+    def command(self, exe):
+        return ["wine", exe]
+
+    @staticmethod
+    def debug_trace(stderr_text):
+        """The text the program passed to OutputDebugStringA, from Wine's trace lines
+        ('0024:trace:debugstr:OutputDebugStringA "text\\n"')."""
+        text = []
+        for line in stderr_text.splitlines():
+            found = re.search(r':(?:trace|warn):debugstr:OutputDebugStringA "(.*)"$', line)
+            if found:
+                text.append(unescape_wine_string(found.group(1)))
+        return "".join(text)
+
+
+def unescape_wine_string(quoted):
+    """Wine's debugstr escapes: \\n, \\t, \\\\, \\", \\xNN (and \\NNN octal)."""
+    out = bytearray()
+    i = 0
+    raw = quoted.encode("latin-1", errors="replace")
+    while i < len(raw):
+        c = raw[i]
+        if c == 0x5C and i + 1 < len(raw):
+            n = chr(raw[i + 1])
+            if n in "nrt\\\"":
+                out += {"n": b"\n", "r": b"\r", "t": b"\t", "\\": b"\\", "\"": b"\""}[n]
+                i += 2
+                continue
+            if n == "x":
+                out.append(int(raw[i + 2:i + 4], 16))
+                i += 4
+                continue
+            if n.isdigit():
+                out.append(int(raw[i + 1:i + 4], 8))
+                i += 4
+                continue
+        out.append(c)
+        i += 1
+    return out.decode("utf-8", errors="replace")
 
 
 class Screen:
@@ -132,14 +187,15 @@ class Updater:
     device library and the update file when given (update_file: the bytes, or a path)."""
 
     def __init__(self, exe, folder, display=None, library=None, update_file=None, env=None, isolate=True,
-                 wrapper=None):
+                 wrapper=None, wine=None, locale="C.UTF-8"):
         self.folder = folder
+        self.wine = wine
         os.makedirs(folder, exist_ok=True)
         self.exe = os.path.join(folder, os.path.basename(exe))
         shutil.copy2(exe, self.exe)
         self.library = None
         if library:
-            self.library = os.path.join(folder, "libfwbridge.so")
+            self.library = os.path.join(folder, wine.LIBRARY if wine else "libfwbridge.so")
             shutil.copy2(library, self.library)
         if isinstance(update_file, (bytes, bytearray)):
             with open(os.path.join(folder, UPDATE_FILE), "wb") as f:
@@ -154,8 +210,10 @@ class Updater:
         # English whatever the caller's locale, since the screens are read by their English
         # texts; env may name another locale, or None to drop a variable.
         self.env = dict(os.environ, DISPLAY=display or os.environ.get("DISPLAY", ""), KRV_SIM_CONTROL=self.control,
-                        KRV_SIM_LOG=self.log, KRV_SIM_STATE=self.state, KRV_SIM_LOG_STREAM="0", LC_ALL="C.UTF-8")
+                        KRV_SIM_LOG=self.log, KRV_SIM_STATE=self.state, KRV_SIM_LOG_STREAM="0", LC_ALL=locale)
         self.env.pop("LD_LIBRARY_PATH", None)
+        if wine:
+            self.env.update(wine.env(locale))
         self.env.update(env or {})
         self.env = {name: value for name, value in self.env.items() if value is not None}
         self.isolate = isolate
@@ -166,8 +224,8 @@ class Updater:
         self._stderr_file = None
 
     def start(self, title=WINDOW_TITLE):
-        command = [self.exe]
-        if self.isolate and isolation_works():
+        command = self.wine.command(self.exe) if self.wine else [self.exe]
+        if self.isolate and not self.wine and isolation_works():
             # The tool runs once per machine (a lock file in /var/tmp, an abstract socket);
             # private ones keep parallel tests, or an updater already open, out of its way.
             command = ["unshare", "-mn", "sh", "-c", 'mount -t tmpfs tmpfs /var/tmp && exec "$0"', self.exe]
@@ -175,7 +233,7 @@ class Updater:
         self._stderr_file = open(self.stderr_path, "w")
         self.proc = subprocess.Popen(command, cwd=self.folder, env=self.env,
                                      stdout=subprocess.DEVNULL, stderr=self._stderr_file)
-        deadline = time.time() + 20
+        deadline = time.time() + (90 if self.wine else 20)
         while time.time() < deadline:
             if self.proc.poll() is not None:
                 raise Failure(f"the updater ended at start with code {self.proc.returncode} (another one running?):\n"
@@ -255,6 +313,10 @@ class Updater:
 
     def stderr(self):
         return open(self.stderr_path, errors="replace").read() if os.path.exists(self.stderr_path) else ""
+
+    def trace(self):
+        """The debug trace: standard error here, the debugger output under Wine."""
+        return Wine.debug_trace(self.stderr()) if self.wine else self.stderr()
 
     def quit_with(self, where, timeout=10):
         """Presses a button that ends the tool; returns its exit code."""

@@ -4,7 +4,7 @@
 #include "EmulatedKrv7000.h"
 
 #include "MainComponentProbe.h"
-#include "StderrCapture.h"
+#include "TraceCapture.h"
 #include "TestSupport.h"
 
 #include "device/DeviceLibrary.h"
@@ -99,7 +99,7 @@ protected:
     /** Start, then until a final screen and the worker has ended; the debug trace. */
     std::string runUpdate (int limitMs = 60000)
     {
-        StderrCapture capture;
+        TraceCapture capture;
         MainComponentProbe::click (*component, MainComponentProbe::okButton (*component));
         testsupport::pumpUntil ([&]
         {
@@ -281,7 +281,7 @@ TEST_F (Emulated, ANodeWithoutPermissionIsNamedWithTheReason)
     ControllerSpec spec;
     spec.readable = false;
     auto& controller = plugIn (spec);
-    StderrCapture capture;
+    TraceCapture capture;
     start();
     leaveLanguageScreen();
     testsupport::pumpFor (300);

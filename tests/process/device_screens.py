@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The updater's device screens against the simulated KRV-7000, in a real process under a
 private Xvfb. One scenario per run: python3 device_screens.py SCENARIO --exe ... --sim ...
+With --wine PREFIX the Windows build runs under 64-bit Wine in that prefix.
 Exit 0 passed, 1 failed, 77 skipped (a part it needs is still a placeholder)."""
 import argparse
 import os
@@ -43,7 +44,7 @@ def scenario_screens(args, display, folder):
     """Language screen; OK without a controller gives not-found; plugging the controller in
     gives the ready screen with its version; unplugging goes back; plugging in again with
     another version shows that one."""
-    updater = h.Updater(args.exe, folder, display, library=args.sim,
+    updater = h.Updater(args.exe, folder, display, wine=args.wine, library=args.sim,
                         update_file=make_update_file(103, sample_records(), updfile_tool(args)),
                         env={"KRV_SIM_ATTACHED": "0", "KRV_SIM_VERSION": "102"}).start()
     try:
@@ -80,7 +81,7 @@ def scenario_screens(args, display, folder):
 
 def scenario_present_at_start(args, display, folder):
     """A controller plugged in before the start is found without any arrival."""
-    updater = h.Updater(args.exe, folder, display, library=args.sim,
+    updater = h.Updater(args.exe, folder, display, wine=args.wine, library=args.sim,
                         update_file=make_update_file(103, sample_records(), updfile_tool(args)),
                         env={"KRV_SIM_ATTACHED": "1", "KRV_SIM_VERSION": "101"}).start()
     try:
@@ -94,11 +95,11 @@ def scenario_present_at_start(args, display, folder):
 
 
 def without_a_working_library(args, display, folder, library, debug_text):
-    updater = h.Updater(args.exe, folder, display, library=library,
+    updater = h.Updater(args.exe, folder, display, wine=args.wine, library=library,
                         update_file=make_update_file(103, sample_records(), updfile_tool(args))).start()
     try:
         updater.wait_for("language")
-        lines = [l for l in updater.stderr().splitlines() if l.startswith("device library:")]
+        lines = [l for l in updater.trace().splitlines() if l.startswith("device library:")]
         expect(len(lines) == 1, f"one debug line about the device library, saw: {lines}")
         expect(debug_text in lines[0], f"the debug line does not say {debug_text!r}: {lines[0]}")
         leave_language_screen(updater, args, "not-found")
@@ -110,12 +111,16 @@ def without_a_working_library(args, display, folder, library, debug_text):
 
 def scenario_no_library(args, display, folder):
     """No device library at all: the tool starts and finds no controller."""
-    without_a_working_library(args, display, folder, None, "libfwbridge.so not loaded")
+    without_a_working_library(args, display, folder, None, f"{library_name(args)} not loaded")
 
 
 def scenario_partial_library(args, display, folder):
     """A device library without HID_Write counts as none."""
     without_a_working_library(args, display, folder, args.partial, "lacks HID_Write")
+
+
+def library_name(args):
+    return h.Wine.LIBRARY if args.wine else "libfwbridge.so"
 
 
 def start_update(args, folder, display, env):
@@ -125,7 +130,7 @@ def start_update(args, folder, display, env):
         raise Skip("the update session is still a placeholder")
 
     version, records = read_update_file(args.sample, updfile_tool(args))
-    updater = h.Updater(args.exe, folder, display, library=args.sim, update_file=args.sample,
+    updater = h.Updater(args.exe, folder, display, wine=args.wine, library=args.sim, update_file=args.sample,
                         env=dict({"KRV_SIM_ATTACHED": "1", "KRV_SIM_VERSION": "102"}, **env)).start()
     updater.wait_for("language")
     ready = leave_language_screen(updater, args, "ready")
@@ -164,7 +169,7 @@ def scenario_update(args, display, folder):
         expect(progress == sorted(progress), f"the progress bar went back: {progress}")
         updater.wait_for("complete")
 
-        trace = updater.stderr().splitlines()
+        trace = updater.trace().splitlines()
         expect(trace[-1:] == ["HID_UPDATE_ANS_COMPLETE(0xfc, 100). @467"], f"the debug trace ends with {trace[-1:]}")
         expect(not [l for l in trace if "unexpected" in l or "no response" in l], "the debug trace reports a fault:\n"
                + "\n".join(trace))
@@ -200,7 +205,7 @@ def scenario_update_unplugged(args, display, folder):
         # The end report goes nowhere; its answer is awaited for 10 s.
         updater.wait_for("failed", timeout=40)
 
-        trace = updater.stderr().splitlines()
+        trace = updater.trace().splitlines()
         expected = ["unexpected response(0x0). @420", "no response from KRV-7000. @458"]
         expect(trace[-2:] == expected, f"the debug trace ends with {trace[-2:]}, expected {expected}")
 
@@ -226,6 +231,88 @@ def scenario_update_unplugged(args, display, folder):
         updater.close()
 
 
+# Start-up language from the system's locale: the window's title is text 3 of that language.
+TITLES = [("C.UTF-8", "Updater Program"), ("de_DE.UTF-8", "Aktualisierungsprogramm"),
+          ("ja_JP.UTF-8", "\u30a2\u30c3\u30d7\u30c7\u30fc\u30c8\u30d7\u30ed\u30b0\u30e9\u30e0")]
+
+
+def scenario_window(args, display, folder):
+    """The window holds the 420 x 170 screen, is titled, and opens on the language screen;
+    Cancel there ends the tool."""
+    updater = h.Updater(args.exe, folder, display, wine=args.wine).start()
+    try:
+        updater.wait_for("language")
+        expect(updater.title() == h.WINDOW_TITLE, f"window title {updater.title()!r}")
+        geometry = updater.geometry()
+        expect((geometry["WIDTH"], geometry["HEIGHT"]) == (420, 170), f"window inside {geometry}")
+        code = updater.quit_with(h.LEFT_BUTTON)
+        expect(code == 0, f"exit code {code}")
+    finally:
+        updater.close()
+
+
+def scenario_languages(args, display, folder):
+    """The start-up language follows the system's: English, German, Japanese."""
+    for locale, title in TITLES:
+        updater = h.Updater(args.exe, os.path.join(folder, locale), display, wine=args.wine, locale=locale)
+        try:
+            updater.start(title=title)
+            expect(updater.title() == title, f"{locale}: window title {updater.title()!r}, expected {title!r}")
+            code = updater.quit_with(h.LEFT_BUTTON)
+            expect(code == 0, f"{locale}: exit code {code}")
+        finally:
+            updater.close()
+
+
+def scenario_second_start(args, display, folder):
+    """A second start hands over to the running updater and ends without a window of its own;
+    the first goes on."""
+    updater = h.Updater(args.exe, folder, display, wine=args.wine, isolate=False).start()
+    try:
+        updater.wait_for("language")
+        command = args.wine.command(updater.exe) if args.wine else [updater.exe]
+        second = subprocess.run(command, cwd=folder, env=updater.env, capture_output=True, timeout=60)
+        expect(second.returncode == 0, f"the second start ended with {second.returncode}")
+        expect(len(h.windows_named(h.WINDOW_TITLE, env=updater.env)) == 1, "a second window opened")
+        expect(updater.alive(), "the first updater ended")
+        updater.wait_for("language")
+        code = updater.quit_with(h.LEFT_BUTTON)
+        expect(code == 0, f"exit code {code}")
+    finally:
+        updater.close()
+
+
+def scenario_screenshots(args, display, folder):
+    """The ready and updating screens in English and Japanese, saved into --shots for a look;
+    the updating one shows the progress bar part filled."""
+    os.makedirs(args.shots, exist_ok=True)
+    for locale, title in (TITLES[0], TITLES[2]):
+        language = "ja" if locale.startswith("ja") else "en"
+        updater = h.Updater(args.exe, os.path.join(folder, language), display, wine=args.wine, library=args.sim,
+                            update_file=args.sample, locale=locale,
+                            env={"KRV_SIM_ATTACHED": "1", "KRV_SIM_VERSION": "102", "KRV_SIM_DELAY_MS": "15"})
+        try:
+            updater.start(title=title)
+            updater.click(h.RIGHT_BUTTON)
+            # The ready screen: the white language list (20, 77, 380, 18) gone, two buttons shown.
+            shot = h.wait_for(lambda: (lambda p: p if min(h.grey_levels(p, (170, 10, 200, 80))) < 0xF8
+                                       and h.dark_fraction(p, (92, 14, 194, 133)) > 0.01 else None)(updater.screenshot()),
+                              timeout=10)
+            expect(shot, f"{language}: no ready screen with two buttons")
+            shutil.copy(shot, os.path.join(args.shots, f"ready-{language}.png"))
+            updater.click(h.RIGHT_BUTTON)
+            shot = h.wait_for(lambda: (lambda p: p if (h.progress_shown(p) or 0) > 0.05 else None)(updater.screenshot()),
+                              timeout=20)
+            expect(shot, f"{language}: the progress bar never showed progress")
+            shutil.copy(shot, os.path.join(args.shots, f"updating-{language}.png"))
+            expect(h.wait_for(lambda: h.progress_shown(updater.screenshot()) is None, timeout=60),
+                   f"{language}: the update did not end")
+            code = updater.quit_with(h.RIGHT_BUTTON)
+            expect(code == 0, f"{language}: exit code {code}")
+        finally:
+            updater.close()
+
+
 SCENARIOS = {
     "screens": scenario_screens,
     "present-at-start": scenario_present_at_start,
@@ -233,6 +320,10 @@ SCENARIOS = {
     "partial-library": scenario_partial_library,
     "update": scenario_update,
     "update-unplugged": scenario_update_unplugged,
+    "window": scenario_window,
+    "languages": scenario_languages,
+    "second-start": scenario_second_start,
+    "screenshots": scenario_screenshots,
 }
 
 
@@ -244,9 +335,12 @@ def main():
     parser.add_argument("--partial", required=True)
     parser.add_argument("--source", required=True)
     parser.add_argument("--sample", required=True, help="the update file the build makes")
+    parser.add_argument("--wine", metavar="PREFIX", help="run the Windows build under Wine in this prefix")
+    parser.add_argument("--shots", help="where the screenshots scenario saves its pictures")
     args = parser.parse_args()
+    args.wine = h.Wine(args.wine) if args.wine else None
 
-    for tool in ("Xvfb", "xdotool", "import", "convert", "tesseract"):
+    for tool in ("Xvfb", "xdotool", "import", "convert", "tesseract") + (("wine",) if args.wine else ()):
         if not shutil.which(tool):
             print(f"FAILED: {tool} is not installed (scripts/deps.sh installs it)")
             return 1

@@ -173,42 +173,43 @@ public:
             PostMessageA (target, message, (WPARAM) hidNumber, 0);
     }
 
+    // FWBRIDGE_CALL: the library's convention, which 32-bit Windows tells apart.
     FwBridgeApi api {
-        [] (void*)
+        [] (void*) FWBRIDGE_CALL
         {
             std::lock_guard<std::mutex> g (instance()->lock);
             instance()->called.push_back ("HID_Initialize");
             return 1;
         },
-        [] (void* w, unsigned input, unsigned arrival, unsigned removal)
+        [] (void* w, unsigned input, unsigned arrival, unsigned removal) FWBRIDGE_CALL
         {
             std::lock_guard<std::mutex> g (instance()->lock);
             instance()->called.push_back (w != nullptr ? "HID_SetCallback" : "HID_SetCallback(null)");
-            instance()->window = w;
+            instance()->window = static_cast<HWND> (w);
             instance()->messages = { input, arrival, removal };
             return 1;
         },
-        []
+        [] () FWBRIDGE_CALL
         {
             std::lock_guard<std::mutex> g (instance()->lock);
             instance()->called.push_back ("HID_Start");
             instance()->started = true;
             return 1;
         },
-        []
+        [] () FWBRIDGE_CALL
         {
             std::lock_guard<std::mutex> g (instance()->lock);
             instance()->called.push_back ("HID_Stop");
             instance()->started = false;
             return 1;
         },
-        []
+        [] () FWBRIDGE_CALL
         {
             std::lock_guard<std::mutex> g (instance()->lock);
             instance()->called.push_back ("HID_Finalize");
             return 1;
         },
-        [] (int* numbers)
+        [] (int* numbers) FWBRIDGE_CALL
         {
             std::lock_guard<std::mutex> g (instance()->lock);
             instance()->called.push_back ("HID_EnumHIDno");
@@ -218,7 +219,7 @@ public:
                     numbers[n++] = d.hidNumber;
             return n;
         },
-        [] (int hidNumber)
+        [] (int hidNumber) FWBRIDGE_CALL
         {
             int type = -1;
             std::function<void (int)> handler;
@@ -238,7 +239,7 @@ public:
                 handler (hidNumber);
             return type;
         },
-        [] (int type, int* version, int)
+        [] (int type, int* version, int) FWBRIDGE_CALL
         {
             std::lock_guard<std::mutex> g (instance()->lock);
             instance()->called.push_back ("HID_GetFirmwareVersion");
@@ -251,7 +252,7 @@ public:
                 }
             return 0;
         },
-        [] (int, unsigned char* buffer, int* length)
+        [] (int, unsigned char* buffer, int* length) FWBRIDGE_CALL
         {
             std::lock_guard<std::mutex> g (instance()->lock);
             instance()->called.push_back ("HID_Input");
@@ -270,7 +271,7 @@ public:
             *length = next.reportedLength;
             return 1;
         },
-        [] (int hidNumber, const unsigned char* data, int length)
+        [] (int hidNumber, const unsigned char* data, int length) FWBRIDGE_CALL
         {
             WriteHandler handler;
             Report report (data, data + length);

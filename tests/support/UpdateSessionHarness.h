@@ -7,8 +7,8 @@
 
 #include "MainComponentProbe.h"
 #include "ScriptedDevice.h"
-#include "StderrCapture.h"
 #include "TestSupport.h"
+#include "TraceCapture.h"
 
 #include "ui/MainComponent.h"
 #include "update/UpdateFileBuilder.h"
@@ -114,7 +114,7 @@ public:
     /** Presses Start and waits until the screen shows Updating; the trace is captured from here. */
     bool pressStart()
     {
-        capture = std::make_unique<StderrCapture>();
+        capture = std::make_unique<TraceCapture>();
         startTime = juce::Time::getMillisecondCounterHiRes();
         MainComponentProbe::click (*component, MainComponentProbe::okButton (*component));
         return testsupport::pumpUntil ([this] { return screenState() == Updating; }, 5000);
@@ -228,7 +228,7 @@ public:
             return {};
         traceText += capture->finish();
         capture.reset();
-        return StderrCapture::lines (traceText);
+        return TraceCapture::lines (traceText);
     }
 
     /** A 64-byte input report; bytes 2 to 5 carry a running number that the session does
@@ -301,7 +301,7 @@ private:
     juce::File folder;
     std::unique_ptr<MainComponent> component;
     MainComponent* current = nullptr; // stays valid while the component's destructor stops the worker
-    std::unique_ptr<StderrCapture> capture;
+    std::unique_ptr<TraceCapture> capture;
     std::string traceText;
     double startTime = 0.0;
 

@@ -6,7 +6,7 @@
 
 #include "MainComponentProbe.h"
 #include "SimulatedKrv7000.h"
-#include "StderrCapture.h"
+#include "TraceCapture.h"
 #include "TestSupport.h"
 
 #include "ui/MainComponent.h"
@@ -205,7 +205,7 @@ protected:
         if (MainComponentProbe::screenState (ui) != ReadyToUpdate)
             return run;
 
-        StderrCapture capture; // the session's debug trace
+        TraceCapture capture; // the session's debug trace
         const auto started = juce::Time::getMillisecondCounterHiRes();
         MainComponentProbe::click (ui, MainComponentProbe::okButton (ui));
 
@@ -237,7 +237,7 @@ protected:
 
     static std::string lastLines (const std::string& trace, int count)
     {
-        auto lines = StderrCapture::lines (trace);
+        auto lines = TraceCapture::lines (trace);
         std::string text;
         for (size_t i = lines.size() > (size_t) count ? lines.size() - (size_t) count : 0; i < lines.size(); ++i)
             text += (text.empty() ? "" : " / ") + lines[i];

@@ -8,8 +8,8 @@ TEST (DeviceLibraryLoad, LooksBesideTheExecutableThenOnTheLibraryPath)
     const auto candidates = DeviceLibrary::defaultCandidates();
     ASSERT_EQ (candidates.size(), 2);
     const auto executable = juce::File::getSpecialLocation (juce::File::currentExecutableFile);
-    EXPECT_EQ (candidates[0], executable.getSiblingFile ("libfwbridge.so").getFullPathName());
-    EXPECT_EQ (candidates[1], "libfwbridge.so");
+    EXPECT_EQ (candidates[0], executable.getSiblingFile (DeviceLibrary::fileName()).getFullPathName());
+    EXPECT_EQ (candidates[1], DeviceLibrary::fileName());
 }
 
 TEST (DeviceLibraryLoad, MissingLibraryFailsWithOneLineNamingIt)
@@ -21,7 +21,7 @@ TEST (DeviceLibraryLoad, MissingLibraryFailsWithOneLineNamingIt)
     EXPECT_FALSE (DeviceLibrary::load ({ "/nonexistent/folder/libfwbridge.so", "libfwbridge-not-installed.so" }, api, problem));
     EXPECT_EQ (api.start, nullptr);
     EXPECT_FALSE (api.isComplete());
-    EXPECT_TRUE (problem.startsWith ("device library: libfwbridge.so")) << problem;
+    EXPECT_TRUE (problem.startsWith (juce::String ("device library: ") + DeviceLibrary::fileName())) << problem;
     EXPECT_TRUE (problem.contains ("/nonexistent/folder/libfwbridge.so")) << problem;
     EXPECT_TRUE (problem.contains ("libfwbridge-not-installed.so")) << problem;
     EXPECT_FALSE (problem.containsChar ('\n'));

@@ -1,7 +1,7 @@
 // The fonts the tables name, as this system serves them: every text a screen shows must
 // have real glyphs in its language's font.
-#include "platform/FontResolver.h"
-#include "platform/OutlineTypeface.h"
+#include "platform/linux/FontResolver.h"
+#include "platform/linux/OutlineTypeface.h"
 #include "platform/UserLocale.h"
 #include "text/TxtLoader.h"
 #include "ui/MainComponent.h"

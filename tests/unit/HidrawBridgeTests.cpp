@@ -3,7 +3,7 @@
 #include "DeviceBridge.h"
 #include "HidNumberTable.h"
 #include "KrvUsbIds.h"
-#include "StderrCapture.h"
+#include "TraceCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -582,7 +582,7 @@ TEST_F (HidrawBridge, DeviceThatCannotBeOpenedIsNamedWithTheReasonAndOfferedOnce
 {
     backend.unopenable.insert ("/dev/hidraw0");
     backend.plug (controller ("/dev/hidraw0"));
-    StderrCapture trace;
+    TraceCapture trace;
     bridge.rescan (true);
     bridge.rescan (true);
     const auto text = trace.finish();

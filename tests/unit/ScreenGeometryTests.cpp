@@ -35,9 +35,10 @@ float topOf (juce::GlyphArrangement& layout, int i)
     return layout.getBoundingBox (i, 1, true).getY();
 }
 
+// Of the glyph's line: a line end has no width, so no box, on Windows.
 float bottomOf (juce::GlyphArrangement& layout, int i)
 {
-    return layout.getBoundingBox (i, 1, true).getBottom();
+    return layout.getGlyph (i).getBottom();
 }
 
 // The index of the first visible glyph whose left edge is at x, or -1.

@@ -14,18 +14,19 @@
 
 namespace
 {
-// No controller: the tour must not depend on what is plugged into this machine.
+// No controller: the tour must not depend on what is plugged into this machine. The
+// functions are in the library's convention (FWBRIDGE_CALL), which 32-bit Windows tells apart.
 const FwBridgeApi noController {
-    [] (void*) { return 0; },
-    [] (void*, unsigned, unsigned, unsigned) { return 0; },
-    [] { return 0; },
-    [] { return 1; },
-    [] { return 1; },
-    [] (int*) { return 0; },
-    [] (int) { return -1; },
-    [] (int, int*, int) { return 0; },
-    [] (int, unsigned char*, int* length) { *length = 0; return 0; },
-    [] (int, const unsigned char*, int) { return 0; },
+    [] (void*) FWBRIDGE_CALL { return 0; },
+    [] (void*, unsigned, unsigned, unsigned) FWBRIDGE_CALL { return 0; },
+    [] () FWBRIDGE_CALL { return 0; },
+    [] () FWBRIDGE_CALL { return 1; },
+    [] () FWBRIDGE_CALL { return 1; },
+    [] (int*) FWBRIDGE_CALL { return 0; },
+    [] (int) FWBRIDGE_CALL { return -1; },
+    [] (int, int*, int) FWBRIDGE_CALL { return 0; },
+    [] (int, unsigned char*, int* length) FWBRIDGE_CALL { *length = 0; return 0; },
+    [] (int, const unsigned char*, int) FWBRIDGE_CALL { return 0; },
 };
 
 bool writePng (const juce::Image& image, const juce::File& file)

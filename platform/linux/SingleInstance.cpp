@@ -2,20 +2,17 @@
 
 #include <juce_events/juce_events.h>
 
-#if ! defined(_WIN32)
- #include <poll.h>
- #include <sys/socket.h>
- #include <sys/un.h>
- #include <unistd.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
- #include <fcntl.h>
+#include <fcntl.h>
 
- #include <atomic>
- #include <cstring>
- #include <thread>
+#include <atomic>
+#include <cstring>
+#include <thread>
 
-namespace platform
-{
 namespace
 {
 // Abstract-namespace socket: no file to clean up, gone with the process, and binding it
@@ -159,15 +156,3 @@ void SingleInstance::release()
     delete listener;
     listener = nullptr;
 }
-} // namespace platform
-
-#else
-
-namespace platform
-{
-// Windows delivers the hand-over through JUCE's own broadcast.
-bool SingleInstance::claimOrHandOver (const juce::String&, const juce::String&, std::function<void (const juce::String&)>) { return true; }
-void SingleInstance::release() {}
-} // namespace platform
-
-#endif

@@ -2,15 +2,12 @@
 
 #include <juce_events/juce_events.h>
 
-#if ! defined(_WIN32)
- #include <csignal>
- #include <fcntl.h>
- #include <unistd.h>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 
- #include <thread>
+#include <thread>
 
-namespace platform
-{
 namespace
 {
 int quitPipe[2] { -1, -1 };
@@ -63,15 +60,3 @@ void SystemQuit::uninstall()
     ::close (quitPipe[1]);
     quitPipe[0] = quitPipe[1] = -1;
 }
-} // namespace platform
-
-#else
-
-namespace platform
-{
-// Windows sends its own end-of-session messages, which JUCE already handles.
-void SystemQuit::install() {}
-void SystemQuit::uninstall() {}
-} // namespace platform
-
-#endif

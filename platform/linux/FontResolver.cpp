@@ -1,6 +1,6 @@
-#include "platform/FontResolver.h"
+#include "platform/linux/FontResolver.h"
 
-#include "platform/OutlineTypeface.h"
+#include "platform/linux/OutlineTypeface.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 

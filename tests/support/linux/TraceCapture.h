@@ -1,17 +1,17 @@
 #pragma once
 
-// Captures what the process writes to standard error (file descriptor 2) into a temporary
-// file, for tests of the debug trace.
+// Captures the debug trace, which goes to standard error here: what the process writes to
+// file descriptor 2 goes into a temporary file meanwhile.
 
 #include <cstdio>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
-class StderrCapture
+class TraceCapture
 {
 public:
-    StderrCapture()
+    TraceCapture()
     {
         std::fflush (stderr);
         file = std::tmpfile();
@@ -20,7 +20,7 @@ public:
             ::dup2 (::fileno (file), 2);
     }
 
-    ~StderrCapture() { finish(); }
+    ~TraceCapture() { finish(); }
 
     /** Restores standard error and returns everything written meanwhile. */
     std::string finish()
@@ -70,6 +70,6 @@ private:
     int savedFd = -1;
     std::string captured;
 
-    StderrCapture (const StderrCapture&) = delete;
-    StderrCapture& operator= (const StderrCapture&) = delete;
+    TraceCapture (const TraceCapture&) = delete;
+    TraceCapture& operator= (const TraceCapture&) = delete;
 };

@@ -1,16 +1,14 @@
 // Hidden windows and posted messages on JUCE's message loop, standing in for the
 // Windows calls the device link makes. A posted message runs the window procedure on
 // the message thread, in posting order; a message for a window that is gone is dropped.
-#if ! defined(_WIN32)
+#include "platform/Win32.h"
 
- #include "platform/Win32.h"
+#include <juce_events/juce_events.h>
 
- #include <juce_events/juce_events.h>
-
- #include <cstdio>
- #include <map>
- #include <mutex>
- #include <string>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <string>
 
 namespace
 {
@@ -160,5 +158,3 @@ extern "C" __attribute__ ((visibility ("default"))) BOOL PostMessageA (HWND wind
 
     return (new PostedWindowMessage (window, message, wParam, lParam))->post() ? 1 : 0;
 }
-
-#endif

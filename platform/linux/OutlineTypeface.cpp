@@ -1,4 +1,4 @@
-#include "platform/OutlineTypeface.h"
+#include "platform/linux/OutlineTypeface.h"
 
 #include <ft2build.h>
 #include FT_FREETYPE_H

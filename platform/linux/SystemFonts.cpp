@@ -1,0 +1,8 @@
+#include "platform/SystemFonts.h"
+
+#include "platform/linux/FontResolver.h"
+
+void SystemFonts::serve (const juce::String& fontName, const juce::String& language)
+{
+    FontResolver::serve (fontName, language);
+}
