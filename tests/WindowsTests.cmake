@@ -17,7 +17,7 @@ set(KRV_LINUX_ONLY_TEST_FILES
     FontCoverageTests.cpp
     TextLanguageTests.cpp
     DeviceSimulatorTests.cpp
-    FaultInjectionMatrix.cpp
+    FaultInjectionMatrixTests.cpp
     FaultSoakTests.cpp
     ImageLoaderTests.cpp
     TextTableTests.cpp
