@@ -86,10 +86,7 @@ public:
     int switchToUpdateMode();
     bool isDeviceStreaming();
     int waitWhileBusy();
-#if defined(__GNUC__)
-    __attribute__ ((format (printf, 2, 3)))
-#endif
-    void debugTrace (const char* format, ...);
+    [[gnu::format (printf, 2, 3)]] void debugTrace (const char* format, ...);
 
     double getLastPercent() const noexcept { return lastPercent; }
 

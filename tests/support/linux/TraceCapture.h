@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TraceLines.h"
+
 // Captures the debug trace, which goes to standard error here: what the process writes to
 // file descriptor 2 goes into a temporary file meanwhile.
 
@@ -47,23 +49,7 @@ public:
         return captured;
     }
 
-    static std::vector<std::string> lines (const std::string& text)
-    {
-        std::vector<std::string> result;
-        size_t start = 0;
-        while (start < text.size())
-        {
-            const auto end = text.find ('\n', start);
-            if (end == std::string::npos)
-            {
-                result.push_back (text.substr (start));
-                break;
-            }
-            result.push_back (text.substr (start, end - start));
-            start = end + 1;
-        }
-        return result;
-    }
+    static std::vector<std::string> lines (const std::string& text) { return splitTraceLines (text); }
 
 private:
     std::FILE* file = nullptr;
