@@ -112,6 +112,8 @@ MainComponent::~MainComponent()
 
 void MainComponent::stopWorker()
 {
+    // Asked to stop before it is woken: whatever wait the session is in then ends as
+    // unanswered, never as an answer.
     signalThreadShouldExit();
     wakeWorker();
     stopThread (-1);
@@ -209,8 +211,7 @@ void MainComponent::buttonClicked (juce::Button* button)
 
 void MainComponent::stopAndQuit()
 {
-    wakeWorker();
-    stopThread (-1);
+    stopWorker();
 
     if (quitRequested)
         quitRequested();
