@@ -8,12 +8,13 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
 add_subdirectory("${KRV_GOOGLETEST_SOURCE}" "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL)
 
-# Test files about Linux-only pieces: the hidraw library, fontconfig fonts, the POSIX
+# Test files about Linux-only pieces: the hidraw library, single-stepping a thread, fontconfig fonts, the POSIX
 # locale, the simulator loaded through dlopen, and the parsers' tests over bytes before a
 # guard page (mmap), and the soak, which reads the process's use from /proc. The parsers
 # are the same code on both systems.
 set(KRV_LINUX_ONLY_TEST_FILES
     HidrawBridgeTests.cpp
+    HidCtrlHandOverTests.cpp
     FontCoverageTests.cpp
     TextLanguageTests.cpp
     DeviceSimulatorTests.cpp
