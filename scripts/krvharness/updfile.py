@@ -15,6 +15,13 @@ def default_tool():
     return os.path.join(BIN_DIR, "krv-updfile")
 
 
+def tool_command(tool):
+    """The command that runs the tool: a path, or a list (such as one running it under Wine)."""
+    if tool is None:
+        return [default_tool()]
+    return list(tool) if isinstance(tool, (list, tuple)) else [tool]
+
+
 def sample_records():
     """Twelve records of different sizes; two of them are not transferred."""
     records = []
@@ -29,7 +36,7 @@ def make_update_file(version, records, tool=None):
     """The bytes of an update file with that version and the twelve (data, transfer) records."""
     with tempfile.TemporaryDirectory() as folder:
         out = os.path.join(folder, "KRV-7000_UP.upd")
-        args = [tool or default_tool(), "make", out, "--version", str(version)]
+        args = [*tool_command(tool), "make", out, "--version", str(version)]
         for number, (data, transfer) in enumerate(records, start=1):
             path = os.path.join(folder, f"record-{number:02d}.bin")
             with open(path, "wb") as f:
@@ -42,7 +49,7 @@ def make_update_file(version, records, tool=None):
 
 def read_update_file(path, tool=None):
     """The version and the twelve (data, transfer) records of a good update file."""
-    result = subprocess.run([tool or default_tool(), "inspect", path], capture_output=True, text=True, timeout=60)
+    result = subprocess.run([*tool_command(tool), "inspect", path], capture_output=True, text=True, timeout=60)
     if result.returncode != 0:
         raise ValueError(f"{path}: {result.stderr.strip()}")
     version = int(re.search(r"^Version: (\d{3}) ", result.stdout, re.M).group(1))

@@ -22,7 +22,11 @@ class Skip(Exception):
 
 
 def updfile_tool(args):
-    """krv-updfile, built beside the updater."""
+    """krv-updfile, built beside the updater; under Wine for the Windows build."""
+    if args.wine:
+        exe = os.path.join(os.path.dirname(args.exe), "krv-updfile.exe")
+        return ["env", f"WINEPREFIX={args.wine.prefix}", "WINEDEBUG=-all", "WINEDLLOVERRIDES=mscoree,mshtml=",
+                *args.wine.command(exe)]
     return os.path.join(os.path.dirname(args.exe), "krv-updfile")
 
 
