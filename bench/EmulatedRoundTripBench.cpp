@@ -168,13 +168,13 @@ int main (int argc, char** argv)
     std::vector<double> emulatedBlocks, nodeAlone;
     {
         emulated::Testbed testbed;
-        emulated::ControllerSpec spec;
-        spec.stream = false; // silent: the session skips the mode request
-        emulated::EmulatedKrv7000 controller (testbed, spec);
+        emulated::ControllerSetup setup;
+        setup.stream = false; // silent: the session skips the mode request
+        emulated::EmulatedKrv7000 controller (testbed, setup);
         controller.plugIn();
         withMessageLoop ([&] { emulatedBlocks = runUpdate (hidraw, viaLibrary); });
 
-        emulated::ControllerSpec alone;
+        emulated::ControllerSetup alone;
         alone.node = 7;
         alone.stream = false;
         emulated::EmulatedKrv7000 bare (testbed, alone);

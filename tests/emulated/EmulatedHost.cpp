@@ -31,7 +31,7 @@ int main (int argc, char** argv)
 {
     emulated::runUnderUmockdev (argc, argv);
 
-    emulated::ControllerSpec spec;
+    emulated::ControllerSetup setup;
     std::string statePath;
     int first = 1;
     for (; first < argc && std::strcmp (argv[first], "--") != 0; ++first)
@@ -39,15 +39,15 @@ int main (int argc, char** argv)
         const std::string option = argv[first];
         const bool hasValue = first + 1 < argc;
         if (option == "--version" && hasValue)
-            spec.version = std::atoi (argv[++first]);
+            setup.version = std::atoi (argv[++first]);
         else if (option == "--report-id" && hasValue)
-            spec.reportId = (std::uint8_t) std::atoi (argv[++first]);
+            setup.reportId = (std::uint8_t) std::atoi (argv[++first]);
         else if (option == "--state" && hasValue)
             statePath = argv[++first];
         else if (option == "--composite")
-            spec.composite = true;
+            setup.composite = true;
         else if (option == "--unreadable")
-            spec.readable = false;
+            setup.readable = false;
         else
         {
             std::fprintf (stderr, "krv_emulated_host: unknown option %s\n", option.c_str());
@@ -61,7 +61,7 @@ int main (int argc, char** argv)
     }
 
     emulated::Testbed testbed;
-    emulated::EmulatedKrv7000 controller (testbed, spec);
+    emulated::EmulatedKrv7000 controller (testbed, setup);
     controller.plugIn();
 
     child = fork();

@@ -133,8 +133,8 @@ gboolean onIoctl (UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data
         {
             hidraw_devinfo info {};
             info.bustype = 3; // BUS_USB
-            info.vendor = (__s16) node->owner->getSpec().vendorId;
-            info.product = (__s16) node->owner->getSpec().productId;
+            info.vendor = (__s16) node->owner->getSetup().vendorId;
+            info.product = (__s16) node->owner->getSetup().productId;
             std::memcpy (p, &info, sizeof (info));
         });
         return TRUE;
@@ -216,9 +216,9 @@ gboolean onWrite (UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data
 
 // --- the controller -------------------------------------------------------------------
 
-EmulatedKrv7000::EmulatedKrv7000 (Testbed& t, ControllerSpec s) : testbed (t), spec (std::move (s))
+EmulatedKrv7000::EmulatedKrv7000 (Testbed& t, ControllerSetup s) : testbed (t), setup (std::move (s))
 {
-    model.setVersion (spec.version);
+    model.setVersion (setup.version);
     clock = std::thread ([this] { clockLoop(); });
 }
 
@@ -236,7 +236,7 @@ EmulatedKrv7000::~EmulatedKrv7000()
 
 std::string EmulatedKrv7000::nodePath() const
 {
-    return "/dev/hidraw" + std::to_string (spec.node + (spec.composite ? 1 : 0));
+    return "/dev/hidraw" + std::to_string (setup.node + (setup.composite ? 1 : 0));
 }
 
 void EmulatedKrv7000::plugIn()
@@ -305,23 +305,23 @@ void EmulatedKrv7000::plugInLocked()
         return;
 
     auto* tb = testbed.get();
-    const auto port = "1-" + std::to_string (spec.node + 1);
-    const auto serial = spec.serial;
+    const auto port = "1-" + std::to_string (setup.node + 1);
+    const auto serial = setup.serial;
     usbPath = take (umockdev_testbed_add_device (tb, "usb", ("usb1/" + port).c_str(), nullptr,
-        "idVendor", hex4 (spec.vendorId).c_str(), "idProduct", hex4 (spec.productId).c_str(),
+        "idVendor", hex4 (setup.vendorId).c_str(), "idProduct", hex4 (setup.productId).c_str(),
         "bcdDevice", hex4 (bcdOf (model.getVersion())).c_str(), "serial", serial.c_str(),
         "manufacturer", "KRV", "product", "KRV-7000", nullptr,
-        "DEVTYPE", "usb_device", "PRODUCT", (hex4 (spec.vendorId) + "/" + hex4 (spec.productId)).c_str(), nullptr));
+        "DEVTYPE", "usb_device", "PRODUCT", (hex4 (setup.vendorId) + "/" + hex4 (setup.productId)).c_str(), nullptr));
 
-    const int interfaces = spec.composite ? 2 : 1;
+    const int interfaces = setup.composite ? 2 : 1;
     for (int i = 0; i < interfaces; ++i)
     {
         auto node = std::make_shared<Node>();
         node->owner = this;
-        node->number = spec.node + i;
+        node->number = setup.node + i;
         node->protocol = i == interfaces - 1;
-        node->reportId = node->protocol ? spec.reportId : 0;
-        node->descriptor = node->protocol ? protocolDescriptor (spec.reportId) : consumerDescriptor();
+        node->reportId = node->protocol ? setup.reportId : 0;
+        node->descriptor = node->protocol ? protocolDescriptor (setup.reportId) : consumerDescriptor();
 
         const auto interfaceName = port + ":1." + std::to_string (i);
         node->interfacePath = take (umockdev_testbed_add_device (tb, "usb", interfaceName.c_str(), usbPath.c_str(),
@@ -329,11 +329,11 @@ void EmulatedKrv7000::plugInLocked()
             "DEVTYPE", "usb_interface", "INTERFACE", "3/0/0", nullptr));
 
         char hidName[32];
-        std::snprintf (hidName, sizeof (hidName), "0003:%04X:%04X.%04X", spec.vendorId, spec.productId, ++hidSequence);
-        const auto hidId = "0003:0000" + hex4 (spec.vendorId) + ":0000" + hex4 (spec.productId);
+        std::snprintf (hidName, sizeof (hidName), "0003:%04X:%04X.%04X", setup.vendorId, setup.productId, ++hidSequence);
+        const auto hidId = "0003:0000" + hex4 (setup.vendorId) + ":0000" + hex4 (setup.productId);
         node->hidPath = take (umockdev_testbed_add_device (tb, "hid", hidName, node->interfacePath.c_str(), nullptr,
             "HID_ID", hidId.c_str(), "HID_NAME", "KRV KRV-7000", "HID_UNIQ", serial.c_str(),
-            "HID_PHYS", ("usb-0000:00:14.0-" + std::to_string (spec.node + 1) + "/input" + std::to_string (i)).c_str(), nullptr));
+            "HID_PHYS", ("usb-0000:00:14.0-" + std::to_string (setup.node + 1) + "/input" + std::to_string (i)).c_str(), nullptr));
         umockdev_testbed_set_attribute_binary (tb, node->hidPath.c_str(), "report_descriptor",
                                                node->descriptor.data(), (gint) node->descriptor.size());
 
@@ -347,7 +347,7 @@ void EmulatedKrv7000::plugInLocked()
         cfmakeraw (&raw);
         tcsetattr (node->master, TCSANOW, &raw);
         ::close (slave);
-        ::chmod (slaveName, spec.readable ? 0660 : 0000);
+        ::chmod (slaveName, setup.readable ? 0660 : 0000);
         ::mkdir ((testbed.root() + "/dev").c_str(), 0755);
         const auto link = testbed.root() + "/dev/hidraw" + std::to_string (node->number);
         ::unlink (link.c_str());
@@ -449,12 +449,12 @@ void EmulatedKrv7000::receiveFromHost (Node* node, const Report& report)
     if (plan.reenumerate)
     {
         const auto g = generation;
-        after (delay + spec.reenumerateMs, [this, g]
+        after (delay + setup.reenumerateMs, [this, g]
         {
             if (g != generation)
                 return;
             unplugLocked();
-            after (spec.reenumerateMs, [this]
+            after (setup.reenumerateMs, [this]
             {
                 model.finishReenumeration();
                 plugInLocked();
@@ -522,7 +522,7 @@ void EmulatedKrv7000::clockLoop()
         if (now >= nextTick)
         {
             // Knobs turning: three unasked reports every 10 ms in normal mode.
-            if (pluggedIn && spec.stream && ! model.isInUpdateMode())
+            if (pluggedIn && setup.stream && ! model.isInUpdateMode())
                 for (int i = 0; i < 3; ++i, ++phase)
                 {
                     Report knob ((std::size_t) krvsim::reportSize, 0);

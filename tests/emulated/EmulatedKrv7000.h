@@ -36,7 +36,7 @@ using Report = std::vector<std::uint8_t>;
     first thing in main. */
 void runUnderUmockdev (int argc, char** argv);
 
-struct ControllerSpec
+struct ControllerSetup
 {
     std::uint16_t vendorId = 0x1209;
     std::uint16_t productId = 0x7000;
@@ -55,7 +55,7 @@ class Testbed;
 class EmulatedKrv7000
 {
 public:
-    EmulatedKrv7000 (Testbed& testbed, ControllerSpec spec);
+    EmulatedKrv7000 (Testbed& testbed, ControllerSetup setup);
     ~EmulatedKrv7000();
 
     void plugIn();
@@ -76,7 +76,7 @@ public:
     /** Called for every report the controller receives (on umockdev's thread). */
     std::function<void (const Report&)> onReport;
 
-    const ControllerSpec& getSpec() const { return spec; }
+    const ControllerSetup& getSetup() const { return setup; }
     std::string nodePath() const;
 
     struct Node; // one hidraw node of one plugging-in
@@ -100,7 +100,7 @@ private:
     void clockLoop();
 
     Testbed& testbed;
-    ControllerSpec spec;
+    ControllerSetup setup;
 
     mutable std::mutex lock;
     krvsim::Krv7000Model model;

@@ -22,7 +22,7 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
-using emulated::ControllerSpec;
+using emulated::ControllerSetup;
 using emulated::EmulatedKrv7000;
 
 namespace
@@ -75,9 +75,9 @@ protected:
         folder.deleteRecursively();
     }
 
-    EmulatedKrv7000& plugIn (ControllerSpec spec)
+    EmulatedKrv7000& plugIn (ControllerSetup setup)
     {
-        controllers.push_back (std::make_unique<EmulatedKrv7000> (testbed, spec));
+        controllers.push_back (std::make_unique<EmulatedKrv7000> (testbed, setup));
         controllers.back()->plugIn();
         return *controllers.back();
     }
@@ -136,9 +136,9 @@ TEST_F (Emulated, WholeUpdateIsStoredExactlyAndTheControllerComesBackWithTheNewV
     // It resets soon after it has answered the end report. (Sooner than the worker can take
     // that answer, and the removal's cleared answer buffer would stand in for it: the
     // session's rule, not the library's, whose part a unit test of the bridge covers.)
-    ControllerSpec spec;
-    spec.reenumerateMs = 50;
-    auto& controller = plugIn (spec);
+    ControllerSetup setup;
+    setup.reenumerateMs = 50;
+    auto& controller = plugIn (setup);
     const auto logFile = folder.getChildFile ("protocol.log");
     setenv ("KRV_HIDRAW_LOG", logFile.getFullPathName().toRawUTF8(), 1);
     auto& ui = start();
@@ -177,9 +177,9 @@ TEST_F (Emulated, WholeUpdateIsStoredExactlyAndTheControllerComesBackWithTheNewV
 
 TEST_F (Emulated, NumberedReportsCarryAWholeUpdate)
 {
-    ControllerSpec spec;
-    spec.reportId = 5;
-    auto& controller = plugIn (spec);
+    ControllerSetup setup;
+    setup.reportId = 5;
+    auto& controller = plugIn (setup);
     start();
     leaveLanguageScreen();
     ASSERT_EQ (screen(), ReadyToUpdate);
@@ -191,9 +191,9 @@ TEST_F (Emulated, NumberedReportsCarryAWholeUpdate)
 
 TEST_F (Emulated, ACompositeControllerIsUpdatedOnItsSecondInterface)
 {
-    ControllerSpec spec;
-    spec.composite = true;
-    auto& controller = plugIn (spec);
+    ControllerSetup setup;
+    setup.composite = true;
+    auto& controller = plugIn (setup);
     start();
     leaveLanguageScreen();
     ASSERT_EQ (screen(), ReadyToUpdate);
@@ -240,9 +240,9 @@ TEST_F (Emulated, UnpluggedAndBackOnTheSameNodeIsFoundAgainAndUpdated)
 
 TEST_F (Emulated, TwoControllersAndAHandOverToTheSecond)
 {
-    ControllerSpec first;
+    ControllerSetup first;
     first.serial = "KRV-A";
-    ControllerSpec second;
+    ControllerSetup second;
     second.serial = "KRV-B";
     second.node = 1;
     second.version = 101;
@@ -278,9 +278,9 @@ TEST_F (Emulated, ANodeWithoutPermissionIsNamedWithTheReason)
         ASSERT_EQ (syscall (SYS_capset, &header, data), 0);
     }
 
-    ControllerSpec spec;
-    spec.readable = false;
-    auto& controller = plugIn (spec);
+    ControllerSetup setup;
+    setup.readable = false;
+    auto& controller = plugIn (setup);
     TraceCapture capture;
     start();
     leaveLanguageScreen();
