@@ -4,7 +4,7 @@
 
 #include <juce_core/juce_core.h>
 
-// The ten functions of the device library, resolved by name at start.
+/** The ten functions of the device library, resolved by name at start. */
 struct FwBridgeApi
 {
     HID_Initialize_t initialize = nullptr;
@@ -21,8 +21,9 @@ struct FwBridgeApi
     bool isComplete() const noexcept;
 };
 
-// Loads the device library like a DLL beside an .exe: from the executable's folder
-// first, else from the system's library path.
+/** Loads the device library like a DLL beside an .exe: from the executable's folder
+    first, else from the system's library path.
+*/
 namespace DeviceLibrary
 {
 /** The library's functions, loading it on first use; null when the library or one of

@@ -10,19 +10,12 @@
    functions only under decorated names is reported on the debug output and not used, since
    calling a function of another convention corrupts the 32-bit stack. On 64-bit Windows
    there is one convention and the names are plain anyway. */
-#ifndef KRV_FWBRIDGE_H
-#define KRV_FWBRIDGE_H
+#pragma once
+
+#include "platform/LibraryCall.h"
 
 #ifdef __cplusplus
 extern "C" {
-#endif
-
-#if defined(_WIN32)
- #define FWBRIDGE_CALL __stdcall
- #define FWBRIDGE_EXPORT __declspec(dllexport)
-#else
- #define FWBRIDGE_CALL
- #define FWBRIDGE_EXPORT __attribute__((visibility("default")))
 #endif
 
 enum
@@ -61,6 +54,4 @@ FWBRIDGE_EXPORT int FWBRIDGE_CALL HID_Write (int hidNumber, const unsigned char*
 
 #ifdef __cplusplus
 }
-#endif
-
 #endif

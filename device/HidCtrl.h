@@ -7,8 +7,9 @@
 
 class HidUtil;
 
-// The device link the rest of the tool uses: finds the one controller, follows its
-// arrival and removal, reads its version and input reports, and writes reports.
+/** The device link the rest of the tool uses: finds the one controller, follows its
+    arrival and removal, reads its version and input reports, and writes reports.
+*/
 class HidCtrl : public HidHandler
 {
 public:

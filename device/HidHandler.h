@@ -1,7 +1,8 @@
 #pragma once
 
-// News of the device travels upwards through this interface: from HidUtil to HidCtrl,
-// and from HidCtrl to its owner. Always called on the message thread.
+/** News of the device travels upwards through this interface: from HidUtil to HidCtrl,
+    and from HidCtrl to its owner. Always called on the message thread.
+*/
 class HidHandler
 {
 public:

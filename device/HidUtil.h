@@ -8,8 +8,9 @@
 
 struct FwBridgeApi;
 
-// The low-level link: starts and stops the device library, owns the hidden window that
-// receives its messages, and keeps the HID number of the current device.
+/** The low-level link: starts and stops the device library, owns the hidden window that
+    receives its messages, and keeps the HID number of the current device.
+*/
 class HidUtil
 {
 public:

@@ -2,8 +2,9 @@
 
 #include <juce_core/juce_core.h>
 
-// Why the last LoadLibraryA of this thread, given fileName, failed: the system's own
-// words, naming the file.
+/** Why the last LoadLibraryA of this thread, given fileName, failed: the system's own
+    words, naming the file.
+*/
 class LibraryLoadError
 {
 public:

@@ -1,9 +1,10 @@
 #pragma once
 
-// JUCE 7.0.5 on Windows hands a window's repaints to the system only when the display
-// reports a vertical blank (DXGI). Where none is ever reported (Wine, a session without a
-// display adapter) the window would keep its first picture: there a timer on the message
-// thread hands them over too. Elsewhere it does nothing.
+/** JUCE 7.0.5 on Windows hands a window's repaints to the system only when the display
+    reports a vertical blank (DXGI). Where none is ever reported (Wine, a session without a
+    display adapter) the window would keep its first picture: there a timer on the message
+    thread hands them over too. Elsewhere it does nothing.
+*/
 class RepaintPump
 {
 public:

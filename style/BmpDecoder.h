@@ -4,8 +4,9 @@
 
 #include <cstddef>
 
-// Decodes an uncompressed bottom-up Windows bitmap of 24 or 32 bits per pixel, the
-// fallback for a picture that the framework's formats do not take.
+/** Decodes an uncompressed bottom-up Windows bitmap of 24 or 32 bits per pixel, the
+    fallback for a picture that the framework's formats do not take.
+*/
 class BmpDecoder
 {
 public:

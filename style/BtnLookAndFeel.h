@@ -2,8 +2,9 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
-// Draws a button's face with a bevel: light top-left and dark bottom-right edges,
-// swapped while the button is down.
+/** Draws a button's face with a bevel: light top-left and dark bottom-right edges,
+    swapped while the button is down.
+*/
 class BtnLookAndFeel : public juce::LookAndFeel_V2
 {
 public:

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-// Decodes the pictures the program carries once and hands them out by index.
+/** Decodes the pictures the program carries once and hands them out by index. */
 class ImageLoader
 {
 public:

@@ -4,9 +4,10 @@
 
 #include <cstddef>
 
-// Decodes PNG bytes of any origin. The framework's own PNG reader, built against the
-// system's libpng, jumps into a dead stack frame on corrupt data; this one reports
-// failure instead.
+/** Decodes PNG bytes of any origin. The framework's own PNG reader, built against the
+    system's libpng, jumps into a dead stack frame on corrupt data; this one reports
+    failure instead.
+*/
 class PngDecoder
 {
 public:

@@ -2,7 +2,7 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
-// Draws the progress bar as a grey gradient with white centred text.
+/** Draws the progress bar as a grey gradient with white centred text. */
 class ProgressLookAndFeel : public juce::LookAndFeel_V2
 {
 public:

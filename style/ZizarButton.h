@@ -4,8 +4,9 @@
 
 class BtnLookAndFeel;
 
-// The screen's push button: a flat face with a bevelled edge and its text in a font of
-// its own choosing.
+/** The screen's push button: a flat face with a bevelled edge and its text in a font of
+    its own choosing.
+*/
 class ZizarButton : public juce::Button
 {
 public:

@@ -2,8 +2,9 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
-// Draws the language list so that every language's name is legible: the fallback font
-// is that language's font while its item is drawn.
+/** Draws the language list so that every language's name is legible: the fallback font
+    is that language's font while its item is drawn.
+*/
 class LangLookAndFeel : public juce::LookAndFeel_V2
 {
 public:
@@ -15,7 +16,8 @@ public:
                             const juce::String& text, const juce::String& shortcutKeyText,
                             const juce::Drawable* icon, const juce::Colour* textColour) override;
 
-    // The items take the box's own height (JUCE's default is its label's, two pixels less),
-    // which the item drawing's border and font size follow.
+    /** The items take the box's own height (JUCE's default is its label's, two pixels less),
+        which the item drawing's border and font size follow.
+    */
     juce::PopupMenu::Options getOptionsForComboBoxPopupMenu (juce::ComboBox&, juce::Label&) override;
 };

@@ -7,8 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 
-// The one loader of the embedded text tables: font and language names at creation,
-// the 24 texts of a language each time it is selected.
+/** The one loader of the embedded text tables: font and language names at creation,
+    the 24 texts of a language each time it is selected.
+*/
 class TxtLoader
 {
 public:
@@ -36,13 +37,15 @@ public:
     void selectLanguage (int index);
     int detectLanguage();
 
-    // Loads the entries of one section into output, at most maxCount of them. Never reads
-    // outside the size bytes of data.
+    /** Loads the entries of one section into output, at most maxCount of them. Never reads
+        outside the size bytes of data.
+    */
     static void parseSection (const std::uint8_t* data, std::size_t size, int section,
                               juce::String* output, int maxCount);
 
-    // Writes the text between the line's quotes, unescaped. output must hold as many bytes
-    // as the line, its terminating zero included.
+    /** Writes the text between the line's quotes, unescaped. output must hold as many bytes
+        as the line, its terminating zero included.
+    */
     static void unquote (const char* line, char* output);
 
     virtual ~TxtLoader();
@@ -62,8 +65,9 @@ private:
     JUCE_DECLARE_NON_COPYABLE (TxtLoader)
 };
 
-// Marks the languages of one installed locale ("00000407") as available. Called by
-// EnumSystemLocalesA; returns nonzero to go on.
+/** Marks the languages of one installed locale ("00000407") as available. Called by
+    EnumSystemLocalesA; returns nonzero to go on.
+*/
 BOOL CALLBACK enumLocaleCallback (LPSTR localeId);
 
 struct EmbeddedTable
@@ -72,11 +76,11 @@ struct EmbeddedTable
     int size;
 };
 
-// The text table of each language, by language index.
+/** The text table of each language, by language index. */
 extern const EmbeddedTable languageTables[TxtLoader::languageCount];
 
-// The Windows language identifier of each language, by language index.
+/** The Windows language identifier of each language, by language index. */
 extern const LANGID languageIds[TxtLoader::languageCount];
 
-// The language of each language index as fontconfig names it ("zh-cn").
+/** The language of each language index as fontconfig names it ("zh-cn"). */
 extern const char* const fontLanguages[TxtLoader::languageCount];

@@ -17,9 +17,10 @@ class LangLookAndFeel;
 class ProgressLookAndFeel;
 class ZizarButton;
 
-// The updater screen: owns every widget, the device link and the update worker thread,
-// and keeps the screen state. The update session itself (run and its helpers) lives in
-// update/UpdateSession.cpp, screen composition and layout in ui/ScreenComposer.cpp.
+/** The updater screen: owns every widget, the device link and the update worker thread,
+    and keeps the screen state. Its worker thread runs an UpdateSession, which reaches the
+    screen only through SessionHost; screen composition and layout are in ui/ScreenComposer.cpp.
+*/
 class MainComponent : public juce::Component,
                       public juce::AsyncUpdater,
                       public juce::Thread,
@@ -64,7 +65,7 @@ private:
     friend struct MainComponentProbe; // test access
     friend struct ScreenPreview;
 
-    // The update session's side of the answer buffer (worker thread).
+    /** The update session's side of the answer buffer (worker thread). */
     UpdateSession::Wake waitForInput (int timeoutMs);
     UpdateSession::Wake takeAnswer();
     void wakeWorker();
@@ -101,25 +102,28 @@ private:
     std::unique_ptr<HidCtrl> hidCtrl;
     std::uint8_t answerBuffer[256] {};
 
-    // The worker never reads answerBuffer directly: it takes a copy under answerLock,
-    // so a report arriving while it decides cannot tear the answer it looks at.
+    /** The worker never reads answerBuffer directly: it takes a copy under answerLock,
+        so a report arriving while it decides cannot tear the answer it looks at.
+    */
     juce::CriticalSection answerLock;
     std::uint8_t answer[256] {};
 
-    // Counts every write to answerBuffer (under answerLock). The worker may copy a report
-    // before it waits for that report's signal, and an input message may bring no report;
-    // the count tells it such a signal brings nothing new, so one answer is never taken
-    // for the answers to two reports.
+    /** Counts every write to answerBuffer (under answerLock). The worker may copy a report
+        before it waits for that report's signal, and an input message may bring no report;
+        the count tells it such a signal brings nothing new, so one answer is never taken
+        for the answers to two reports.
+    */
     std::uint32_t answersWritten = 0;
     std::uint32_t answersTaken = 0; // worker only
 
-    // Device changes and quit wake the worker without touching the answer bytes (under
-    // answerLock): an answer that arrived first is taken first, a report that begins with
-    // 0x00 stays a report, and the change still ends the wait it interrupts.
+    /** Device changes and quit wake the worker without touching the answer bytes (under
+        answerLock): an answer that arrived first is taken first, a report that begins with
+        0x00 stays a report, and the change still ends the wait it interrupts.
+    */
     std::uint32_t wakesSent = 0;
     std::uint32_t wakesTaken = 0; // worker only
 
-    // Written by the worker, copied into progressValue on the message thread.
+    /** Written by the worker, copied into progressValue on the message thread. */
     std::atomic<double> sharedProgress { 0.0 };
 
     struct ProgressRelay : juce::Timer
@@ -130,7 +134,7 @@ private:
     };
     ProgressRelay progressRelay { *this };
 
-    // Wakes a session that waits for an answer when the thread is asked to stop.
+    /** Wakes a session that waits for an answer when the thread is asked to stop. */
     struct StopWaker : juce::Thread::Listener
     {
         explicit StopWaker (MainComponent& c) : owner (c) {}
@@ -139,7 +143,7 @@ private:
     };
     StopWaker stopWaker { *this };
 
-    // What the session asks of this screen, on the worker thread.
+    /** What the session asks of this screen, on the worker thread. */
     struct SessionHost : UpdateSession::Host
     {
         explicit SessionHost (MainComponent& c) : owner (c) {}
@@ -155,8 +159,9 @@ private:
     };
     SessionHost sessionHost { *this };
 
-    // Made at Start; the session runs once per program run (JUCE lets a finished thread
-    // start again).
+    /** Made at Start; the session runs once per program run (JUCE lets a finished thread
+        start again).
+    */
     std::unique_ptr<UpdateSession> session;
     bool workerStarted = false;
 

@@ -2,8 +2,9 @@
 
 #include "ui/MainComponent.h"
 
-// Brings any screen of a MainComponent up at once, with the versions and the progress it
-// is given, for rendering it without a controller: the screen tour's way in.
+/** Brings any screen of a MainComponent up at once, with the versions and the progress it
+    is given, for rendering it without a controller: the screen tour's way in.
+*/
 struct ScreenPreview
 {
     /** Lists every language in the combo box, as on a system that has all their locales. */

@@ -5,8 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
-// Layout of the update file: a 36-byte header with the version as three ASCII digits at
-// offset 20, then twelve records, each a 36-byte header, N data bytes and a CRC-16.
+/** Layout of the update file: a 36-byte header with the version as three ASCII digits at
+    offset 20, then twelve records, each a 36-byte header, N data bytes and a CRC-16.
+*/
 namespace UpdateFileLayout
 {
 constexpr std::size_t versionOffset = 20;

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-// Builds update files: for the update-file tool, the demo and the tests.
+/** Builds update files: for the update-file tool, the demo and the tests. */
 struct UpdateRecordSpec
 {
     std::vector<std::uint8_t> data;

@@ -2,8 +2,9 @@
 
 #include <juce_core/juce_core.h>
 
-// Where the update file is looked for: the folder of the running executable, whatever
-// the working folder is. Tests point it elsewhere; the product never does.
+/** Where the update file is looked for: the folder of the running executable, whatever
+    the working folder is. Tests point it elsewhere; the product never does.
+*/
 namespace UpdateFileLocation
 {
 juce::File folder();

@@ -5,9 +5,10 @@
 #include <string>
 #include <vector>
 
-// What the update-file tool says about a file: every field the loader looks at, per record
-// the checks it makes, and for a bad file one sentence naming the first problem. The
-// updater itself shows only its file-error screen; this is for the people making files.
+/** What the update-file tool says about a file: every field the loader looks at, per record
+    the checks it makes, and for a bad file one sentence naming the first problem. The
+    updater itself shows only its file-error screen; this is for the people making files.
+*/
 struct UpdateFileReport
 {
     struct Record

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-// One record of the update file, as the loader checked it and the session sends it.
+/** One record of the update file, as the loader checked it and the session sends it. */
 struct UpdateRecordInfo
 {
     std::uint32_t length = 0;

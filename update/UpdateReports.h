@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// The output reports of the update protocol and the codes of the device's answers.
+/** The output reports of the update protocol and the codes of the device's answers. */
 enum UpdateCommand : std::uint8_t
 {
     HID_UPDATE_CMD_INFO = 0xF0,

@@ -5,9 +5,10 @@
 #include <cstdint>
 #include <mutex>
 
-// The host's window-message entry point: on Windows the system's own (__stdcall, as
-// FWBRIDGE_CALL is there); elsewhere the executable exports it, and a library that is
-// loaded by the host finds it when it is opened.
+/** The host's window-message entry point: on Windows the system's own (__stdcall, as
+    FWBRIDGE_CALL is there); elsewhere the executable exports it, and a library that is
+    loaded by the host finds it when it is opened.
+*/
 extern "C" int FWBRIDGE_CALL PostMessageA (void* window, unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
 
 namespace fwbridge
@@ -19,9 +20,10 @@ enum class Event
     removal
 };
 
-// Where a library's messages go: the window and message numbers from HID_SetCallback.
-// Messages flow only while enabled (HID_Start to HID_Stop) and a window is set. Once
-// setWindow (null) or disable returns, no message is posted any more.
+/** Where a library's messages go: the window and message numbers from HID_SetCallback.
+    Messages flow only while enabled (HID_Start to HID_Stop) and a window is set. Once
+    setWindow (null) or disable returns, no message is posted any more.
+*/
 class MessageTarget
 {
 public:

@@ -10,8 +10,9 @@ namespace fwbridge
 {
 using Report = std::vector<std::uint8_t>;
 
-// Input reports waiting for HID_Input, oldest first. Bounded: a host that stops reading
-// loses the oldest reports rather than memory. Not locked; its owner guards it.
+/** Input reports waiting for HID_Input, oldest first. Bounded: a host that stops reading
+    loses the oldest reports rather than memory. Not locked; its owner guards it.
+*/
 class ReportQueue
 {
 public:

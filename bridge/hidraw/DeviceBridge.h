@@ -18,7 +18,7 @@
 
 namespace fwbridge
 {
-// One opened HID interface.
+/** One opened HID interface. */
 class HidPort
 {
 public:
@@ -29,7 +29,7 @@ public:
     virtual int write (const std::uint8_t* data, std::size_t size) = 0;
 };
 
-// Finds and opens HID interfaces: hidapi in the library, a fake in the tests.
+/** Finds and opens HID interfaces: hidapi in the library, a fake in the tests. */
 class HidBackend
 {
 public:
@@ -39,10 +39,11 @@ public:
     virtual std::unique_ptr<HidPort> open (const std::string& path, std::string& reason) = 0;
 };
 
-// The device library's work without the C entry points: keeps the HID numbers of the
-// matching devices, reads each one on a thread of its own and announces input, arrival
-// and removal through the poster. Each device is opened twice, once for its reader and
-// once for writing, so no handle is ever used by two threads at once.
+/** The device library's work without the C entry points: keeps the HID numbers of the
+    matching devices, reads each one on a thread of its own and announces input, arrival
+    and removal through the poster. Each device is opened twice, once for its reader and
+    once for writing, so no handle is ever used by two threads at once.
+*/
 class DeviceBridge
 {
 public:
@@ -110,8 +111,9 @@ private:
     mutable std::mutex lock;
     HidNumberTable table;
     std::map<int, std::shared_ptr<OpenDevice>> devices;
-    // Input reports by HID number, also of removed devices until the host has read them
-    // (a completion answer can come just before the controller resets).
+    /** Input reports by HID number, also of removed devices until the host has read them
+        (a completion answer can come just before the controller resets).
+    */
     std::map<int, ReportQueue> queues;
     std::vector<int> leftovers; // removed numbers with reports in queues, oldest first
     int lastRead = -1;          // the device the host read last

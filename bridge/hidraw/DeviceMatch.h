@@ -6,7 +6,7 @@
 
 namespace fwbridge
 {
-// What enumeration tells about one HID interface.
+/** What enumeration tells about one HID interface. */
 struct HidDeviceInfo
 {
     std::string path;

@@ -7,9 +7,10 @@
 
 namespace fwbridge
 {
-// The HID numbers handed out for the matching devices. A device keeps its number for as
-// long as it stays listed; a device that comes (or comes back) gets a number not used
-// before, so a late message about an old number never reaches a new device.
+/** The HID numbers handed out for the matching devices. A device keeps its number for as
+    long as it stays listed; a device that comes (or comes back) gets a number not used
+    before, so a late message about an old number never reaches a new device.
+*/
 class HidNumberTable
 {
 public:

@@ -4,7 +4,7 @@
 
 namespace fwbridge
 {
-// The controllers as hidapi's hidraw backend sees them.
+/** The controllers as hidapi's hidraw backend sees them. */
 class HidapiBackend final : public HidBackend
 {
 public:

@@ -9,10 +9,11 @@ namespace fwbridge
 {
 struct HidDeviceInfo;
 
-// The library's record of its dialogue with the controllers, for bug reports: every
-// report in both directions as the host sees it, every arrival and removal, with the
-// time of day and the seconds since the log began, in the simulator's format. Off until
-// open() is given a file (KRV_HIDRAW_LOG names it).
+/** The library's record of its dialogue with the controllers, for bug reports: every
+    report in both directions as the host sees it, every arrival and removal, with the
+    time of day and the seconds since the log began, in the simulator's format. Off until
+    open() is given a file (KRV_HIDRAW_LOG names it).
+*/
 class ProtocolLog
 {
 public:

@@ -5,9 +5,10 @@
 
 namespace fwbridge
 {
-// What the library needs to know from a HID report descriptor: the usage pages of its
-// top-level collections, and whether its reports are numbered (then hidraw puts the
-// report id before every input report and wants it before every output report).
+/** What the library needs to know from a HID report descriptor: the usage pages of its
+    top-level collections, and whether its reports are numbered (then hidraw puts the
+    report id before every input report and wants it before every output report).
+*/
 struct ReportDescriptorSummary
 {
     std::vector<std::uint16_t> usagePages; // one per top-level collection

@@ -38,14 +38,14 @@ void ControlFileReader::readLoop (std::string path)
     {
         if (fd < 0)
         {
-            struct stat info {};
+            struct stat info = {};
             if (::stat (path.c_str(), &info) == 0)
                 fd = ::open (path.c_str(), (S_ISFIFO (info.st_mode) ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC);
         }
 
         if (fd >= 0)
         {
-            struct stat info {};
+            struct stat info = {};
             const auto offset = ::lseek (fd, 0, SEEK_CUR);
             if (::fstat (fd, &info) == 0 && S_ISREG (info.st_mode) && offset > info.st_size)
             {

@@ -8,9 +8,10 @@
 
 namespace krvsim
 {
-// The control file (or FIFO) named by KRV_SIM_CONTROL, read on a thread of its own every
-// 20 ms: each complete line goes to the handler. A regular file that was started afresh
-// is read again from its beginning.
+/** The control file (or FIFO) named by KRV_SIM_CONTROL, read on a thread of its own every
+    20 ms: each complete line goes to the handler. A regular file that was started afresh
+    is read again from its beginning.
+*/
 class ControlFileReader
 {
 public:

@@ -7,7 +7,7 @@
 
 namespace krvsim
 {
-// One scripted fault: what goes wrong, at which step, how often.
+/** One scripted fault: what goes wrong, at which step, how often. */
 struct Fault
 {
     enum Kind

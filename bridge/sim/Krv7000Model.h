@@ -38,7 +38,7 @@ constexpr int recordCount = 12;
 std::uint16_t crc16 (const std::uint8_t* data, std::size_t count);
 std::string describeCode (std::uint8_t code);
 
-// Which answer a report asks for; faults are aimed at steps.
+/** Which answer a report asks for; faults are aimed at steps. */
 struct Step
 {
     enum Kind
@@ -68,7 +68,7 @@ struct Answer
     int afterMs = 0; // after the previous answer of the same plan
 };
 
-// What the controller does about one report: its answers in order (busy ones first).
+/** What the controller does about one report: its answers in order (busy ones first). */
 struct Plan
 {
     Step step;
@@ -77,8 +77,9 @@ struct Plan
     std::string note;         // for the log
 };
 
-// The KRV-7000 as the update protocol sees it, without threads or timing: normal mode
-// and update mode, the announced records, the records received and those it holds.
+/** The KRV-7000 as the update protocol sees it, without threads or timing: normal mode
+    and update mode, the announced records, the records received and those it holds.
+*/
 class Krv7000Model
 {
 public:

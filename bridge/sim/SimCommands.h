@@ -8,8 +8,9 @@ namespace krvsim
 class Simulator;
 using Words = std::vector<std::string>;
 
-// Where a command comes from. The environment's commands attach without an arrival
-// message and may not reset (they are what a reset applies).
+/** Where a command comes from. The environment's commands attach without an arrival
+    message and may not reset (they are what a reset applies).
+*/
 enum class CommandSource
 {
     environment,
@@ -17,8 +18,9 @@ enum class CommandSource
     function // the other SIM_ functions
 };
 
-// The simulator's command language: one table that the KRV_SIM_ variables, the control
-// file and the SIM_ functions all go through (bridge/sim/README.md lists the commands).
+/** The simulator's command language: one table that the KRV_SIM_ variables, the control
+    file and the SIM_ functions all go through (bridge/sim/README.md lists the commands).
+*/
 struct SimCommands
 {
     /** Runs one command, with the simulator's lock held. False with a reason when the

@@ -7,8 +7,9 @@ namespace krvsim
 {
 using Words = std::vector<std::string>;
 
-// The KRV_SIM_ variables, read when the library is loaded and again on reset: the files
-// they name, and the settings as commands of the command table.
+/** The KRV_SIM_ variables, read when the library is loaded and again on reset: the files
+    they name, and the settings as commands of the command table.
+*/
 struct SimEnvironment
 {
     std::string logPath;     // KRV_SIM_LOG

@@ -9,8 +9,9 @@
 
 namespace krvsim
 {
-// The simulator's log: one line per report or event, with the time of day and the time
-// since the log began, flushed at once so a test (or a person) can read it meanwhile.
+/** The simulator's log: one line per report or event, with the time of day and the time
+    since the log began, flushed at once so a test (or a person) can read it meanwhile.
+*/
 class SimLog
 {
 public:

@@ -21,19 +21,20 @@
 
 namespace krvsim
 {
-// The simulated KRV-7000 behind the device library's functions: one controller that is
-// plugged in and out on command, streams unasked input reports in normal mode, answers
-// the update protocol (through Krv7000Model) on a thread of its own, after the delays
-// and with the faults it is given, and logs every report. Simulator.cpp has the
-// controller on the bus, SimEvents.cpp the timing of what it sends (events, frames, the
-// device thread); every control is a command of SimCommands.cpp.
+/** The simulated KRV-7000 behind the device library's functions: one controller that is
+    plugged in and out on command, streams unasked input reports in normal mode, answers
+    the update protocol (through Krv7000Model) on a thread of its own, after the delays
+    and with the faults it is given, and logs every report. Simulator.cpp has the
+    controller on the bus, SimEvents.cpp the timing of what it sends (events, frames, the
+    device thread); every control is a command of SimCommands.cpp.
+*/
 class Simulator
 {
 public:
     static Simulator& instance();
     ~Simulator();
 
-    // The device library's functions.
+    /** The device library's functions. */
     int setCallback (void* window, unsigned inputMessage, unsigned arrivalMessage, unsigned removalMessage);
     int start();
     int stop();
@@ -43,7 +44,7 @@ public:
     int input (int hidNumber, unsigned char* buffer, int* length);
     int write (int hidNumber, const unsigned char* data, int length);
 
-    // Control, for tests and the control file: each runs a command of the table.
+    /** Control, for tests and the control file: each runs a command of the table. */
     int attach();
     int detach();
     bool isAttached();
@@ -127,8 +128,9 @@ private:
     SimLog log;
     Krv7000Model model;
     fwbridge::ReportQueue queue;
-    // Reports of a controller that has gone, already announced: the host may still read
-    // them (its last answer before a reset among them) under that controller's number.
+    /** Reports of a controller that has gone, already announced: the host may still read
+        them (its last answer before a reset among them) under that controller's number.
+    */
     fwbridge::ReportQueue departedQueue;
     int departedHidNumber = -1;
     std::priority_queue<Event, std::vector<Event>, Later> events;

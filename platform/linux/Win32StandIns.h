@@ -77,5 +77,5 @@ void OutputDebugStringA (LPCSTR text);
 LANGID GetUserDefaultLangID();
 BOOL EnumSystemLocalesA (LOCALE_ENUMPROCA callback, DWORD flags);
 
-// Exported by the executable: device libraries loaded at run time call it.
+/** Exported by the executable: device libraries loaded at run time call it. */
 extern "C" BOOL PostMessageA (HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -118,7 +118,7 @@ private:
     std::thread clock;
 };
 
-// The process's one umockdev testbed.
+/** The process's one umockdev testbed. */
 class Testbed
 {
 public:

@@ -63,7 +63,7 @@ struct MainComponentProbe
         return copy;
     }
 
-    // Screen composition, block by block.
+    /** Screen composition, block by block. */
     static juce::GlyphArrangement& editTextLayout (MainComponent& c) { return c.textLayout; }
     static void addConnectHint (MainComponent& c, float x, float y, int language, const juce::String& font)
     {

@@ -26,7 +26,7 @@ public:
     };
 
     using Report = std::vector<std::uint8_t>;
-    // Called on the writing thread for every HID_Write; return value is HID_Write's.
+    /** Called on the writing thread for every HID_Write; return value is HID_Write's. */
     using WriteHandler = std::function<int (int hidNumber, const Report& report)>;
 
     ScriptedDevice()
@@ -173,7 +173,7 @@ public:
             PostMessageA (target, message, (WPARAM) hidNumber, 0);
     }
 
-    // FWBRIDGE_CALL: the library's convention, which 32-bit Windows tells apart.
+    /** FWBRIDGE_CALL: the library's convention, which 32-bit Windows tells apart. */
     FwBridgeApi api {
         [] (void*) FWBRIDGE_CALL
         {

@@ -74,11 +74,11 @@ inline int writesThrough (int record, int block)
 
 inline const int writesBeforeEnd = writesThrough (13, 0);
 
-// Time-outs of the session, shrunk; the simulator answers at once.
+/** Time-outs of the session, shrunk; the simulator answers at once. */
 constexpr int streamingMs = 300;
 constexpr int modeAnswerMs = 200;
 constexpr int answerMs = 300; // also for a data block and between busy answers
-// What a session needs besides its time-outs, with room for a loaded machine.
+/** What a session needs besides its time-outs, with room for a loaded machine. */
 constexpr int workMs = 2500;
 
 const char* const simVariables[] = { "KRV_SIM_LOG", "KRV_SIM_CONTROL", "KRV_SIM_ATTACHED", "KRV_SIM_VERSION",

@@ -56,7 +56,7 @@ bool readWholeFile (const std::string& path, std::vector<std::uint8_t>& bytes)
 
 bool isFolder (const std::string& path)
 {
-    struct stat info {};
+    struct stat info = {};
     return ::stat (path.c_str(), &info) == 0 && S_ISDIR (info.st_mode);
 }
 
