@@ -42,12 +42,11 @@ bool Application::moreThanOneInstanceAllowed()
     // Claim the hand-over channel before JUCE's own lock decides, so a second start
     // reaches anotherInstanceStarted here as it does on Windows.
     SingleInstance::claimOrHandOver (getApplicationName(),
-                                               getCommandLineParameters(),
-                                               [] (const juce::String& otherCommandLine)
-                                               {
-                                                   if (auto* app = juce::JUCEApplicationBase::getInstance())
-                                                       app->anotherInstanceStarted (otherCommandLine);
-                                               });
+                                     getCommandLineParameters(),
+                                     [] (const juce::String& otherCommandLine) {
+        if (auto* app = juce::JUCEApplicationBase::getInstance())
+            app->anotherInstanceStarted (otherCommandLine);
+    });
     return false;
 }
 

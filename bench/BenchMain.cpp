@@ -23,8 +23,7 @@ int main (int argc, char** argv)
         // The message thread runs its real dispatch loop, as in the application; a driver
         // thread runs the measurements against it.
         juce::ScopedJuceInitialiser_GUI juce;
-        std::thread driver ([&]
-        {
+        std::thread driver ([&] {
             rows = bench::runRoundTrip (simulated);
             juce::MessageManager::callAsync ([] { juce::MessageManager::getInstance()->stopDispatchLoop(); });
         });
@@ -44,8 +43,7 @@ int main (int argc, char** argv)
         widths[2] = std::max (widths[2], r.target.size());
     }
 
-    auto line = [&] (const std::string& a, const std::string& b, const std::string& c, const std::string& d)
-    {
+    auto line = [&] (const std::string& a, const std::string& b, const std::string& c, const std::string& d) {
         std::printf ("| %-*s | %*s | %-*s | %-6s |\n", (int) widths[0], a.c_str(), (int) widths[1], b.c_str(),
                      (int) widths[2], c.c_str(), d.c_str());
     };

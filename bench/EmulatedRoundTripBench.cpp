@@ -74,8 +74,7 @@ std::vector<double> runUpdate (const juce::File& libraryFile, bool& completed)
     writeCodes.reserve (10000);
 
     std::unique_ptr<MainComponent> ui;
-    bench::onMessageThread ([&]
-    {
+    bench::onMessageThread ([&] {
         ui = std::make_unique<MainComponent>();
         // Already in update mode, as a controller that was asked before: the session
         // then starts with the information report after one silent second.
@@ -85,8 +84,7 @@ std::vector<double> runUpdate (const juce::File& libraryFile, bool& completed)
             library.write (numbers[0], mode, 64);
     });
     juce::Thread::sleep (50);
-    bench::onMessageThread ([&]
-    {
+    bench::onMessageThread ([&] {
         MainComponentProbe::click (*ui, MainComponentProbe::okButton (*ui));
         MainComponentProbe::click (*ui, MainComponentProbe::okButton (*ui));
     });
@@ -141,8 +139,7 @@ template <typename Work>
 void withMessageLoop (Work&& work)
 {
     juce::ScopedJuceInitialiser_GUI juce;
-    std::thread driver ([&]
-    {
+    std::thread driver ([&] {
         work();
         juce::MessageManager::callAsync ([] { juce::MessageManager::getInstance()->stopDispatchLoop(); });
     });
@@ -195,8 +192,7 @@ int main (int argc, char** argv)
     const double simulatorMedian = bench::percentile (simulatedBlocks, 50);
     const double libraryOwn = libraryMedian - nodeMedian;
 
-    auto row = [] (const std::string& what, const std::string& figure, const std::string& target, const std::string& met)
-    {
+    auto row = [] (const std::string& what, const std::string& figure, const std::string& target, const std::string& met) {
         std::printf ("| %-58s | %14s | %-30s | %-6s |\n", what.c_str(), figure.c_str(), target.c_str(), met.c_str());
     };
     row ("Shipped library, emulated KRV-7000: " + std::to_string (emulatedBlocks.size() + 12) + " blocks "

@@ -122,8 +122,7 @@ PhaseResult runUpdate (const juce::File& library, const std::vector<UpdateRecord
     UpdateFileLocation::setFolderForTesting (folder);
 
     std::unique_ptr<MainComponent> ui;
-    onMessageThread ([&]
-    {
+    onMessageThread ([&] {
         ui = std::make_unique<MainComponent>();
         // Already in update mode, as a controller that was asked before: the session
         // then starts with the information report after one silent second.
@@ -137,8 +136,7 @@ PhaseResult runUpdate (const juce::File& library, const std::vector<UpdateRecord
     writeTimes.reserve (40000);
     writeCodes.reserve (40000);
 
-    onMessageThread ([&]
-    {
+    onMessageThread ([&] {
         MainComponentProbe::click (*ui, MainComponentProbe::okButton (*ui));
         MainComponentProbe::click (*ui, MainComponentProbe::okButton (*ui));
     });

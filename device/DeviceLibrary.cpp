@@ -9,8 +9,8 @@
 bool FwBridgeApi::isComplete() const noexcept
 {
     return initialize != nullptr && setCallback != nullptr && start != nullptr && stop != nullptr
-        && finalize != nullptr && enumHidNumbers != nullptr && getDeviceType != nullptr
-        && getFirmwareVersion != nullptr && input != nullptr && write != nullptr;
+           && finalize != nullptr && enumHidNumbers != nullptr && getDeviceType != nullptr
+           && getFirmwareVersion != nullptr && input != nullptr && write != nullptr;
 }
 
 namespace DeviceLibrary

@@ -15,7 +15,8 @@
 #include "platform/LibraryCall.h"
 
 #ifdef __cplusplus
-extern "C" {
+extern "C"
+{
 #endif
 
 enum
@@ -29,16 +30,16 @@ enum
     HID_TYPE_KRV7000 = 7
 };
 
-typedef int (FWBRIDGE_CALL *HID_Initialize_t) (void* instance);
-typedef int (FWBRIDGE_CALL *HID_SetCallback_t) (void* window, unsigned inputMessage, unsigned arrivalMessage, unsigned removalMessage);
-typedef int (FWBRIDGE_CALL *HID_Start_t) (void);
-typedef int (FWBRIDGE_CALL *HID_Stop_t) (void);
-typedef int (FWBRIDGE_CALL *HID_Finalize_t) (void);
-typedef int (FWBRIDGE_CALL *HID_EnumHIDno_t) (int* numbers /* 128 */);
-typedef int (FWBRIDGE_CALL *HID_GetDeviceType_t) (int hidNumber);
-typedef int (FWBRIDGE_CALL *HID_GetFirmwareVersion_t) (int typeCode, int* version /* 2 */, int count);
-typedef int (FWBRIDGE_CALL *HID_Input_t) (int hidNumber, unsigned char* buffer /* 256 */, int* length);
-typedef int (FWBRIDGE_CALL *HID_Write_t) (int hidNumber, const unsigned char* data, int length);
+typedef int (FWBRIDGE_CALL* HID_Initialize_t) (void* instance);
+typedef int (FWBRIDGE_CALL* HID_SetCallback_t) (void* window, unsigned inputMessage, unsigned arrivalMessage, unsigned removalMessage);
+typedef int (FWBRIDGE_CALL* HID_Start_t) (void);
+typedef int (FWBRIDGE_CALL* HID_Stop_t) (void);
+typedef int (FWBRIDGE_CALL* HID_Finalize_t) (void);
+typedef int (FWBRIDGE_CALL* HID_EnumHIDno_t) (int* numbers /* 128 */);
+typedef int (FWBRIDGE_CALL* HID_GetDeviceType_t) (int hidNumber);
+typedef int (FWBRIDGE_CALL* HID_GetFirmwareVersion_t) (int typeCode, int* version /* 2 */, int count);
+typedef int (FWBRIDGE_CALL* HID_Input_t) (int hidNumber, unsigned char* buffer /* 256 */, int* length);
+typedef int (FWBRIDGE_CALL* HID_Write_t) (int hidNumber, const unsigned char* data, int length);
 
 /* Declarations for the libraries that implement the interface. */
 FWBRIDGE_EXPORT int FWBRIDGE_CALL HID_Initialize (void* instance);

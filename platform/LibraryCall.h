@@ -7,5 +7,5 @@
  #define FWBRIDGE_EXPORT __declspec(dllexport)
 #else
  #define FWBRIDGE_CALL
- #define FWBRIDGE_EXPORT __attribute__((visibility("default")))
+ #define FWBRIDGE_EXPORT __attribute__ ((visibility ("default")))
 #endif

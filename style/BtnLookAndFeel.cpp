@@ -30,8 +30,7 @@ struct Bevel
         const juce::Point<float> entry[] = { { x, y + cs }, { x + w - cs, y }, { x + w, y + h - cs }, { x + cs, y + h } };
         // The arc lies in the square of side 2 cs whose top-left corner is this; its angles
         // run clockwise from twelve o'clock.
-        const juce::Point<float> square[] = { { x, y }, { x + w - 2.0f * cs, y }, { x + w - 2.0f * cs, y + h - 2.0f * cs },
-                                              { x, y + h - 2.0f * cs } };
+        const juce::Point<float> square[] = { { x, y }, { x + w - 2.0f * cs, y }, { x + w - 2.0f * cs, y + h - 2.0f * cs }, { x, y + h - 2.0f * cs } };
         const float from = (1.5f + 0.5f * (float) corner) * pi;
 
         const auto point = rounded[corner] ? entry[corner] : sharp[corner];

@@ -262,12 +262,12 @@ void TxtLoader::unquote (const char* line, char* output)
         if (*in == '\\')
         {
             const char next = in[1];
-            const char escaped = next == 'r' ? '\r'
-                               : next == 'n' ? '\n'
-                               : next == 't' ? '\t'
-                               : next == '"' ? '"'
-                               : next == '\\' ? '\\'
-                               : 0;
+            const char escaped = next == 'r'    ? '\r'
+                                 : next == 'n'  ? '\n'
+                                 : next == 't'  ? '\t'
+                                 : next == '"'  ? '"'
+                                 : next == '\\' ? '\\'
+                                                : 0;
             if (escaped != 0)
             {
                 *out++ = escaped;

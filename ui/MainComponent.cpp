@@ -47,8 +47,7 @@ MainComponent::MainComponent()
     progressBar->setColour (juce::ProgressBar::foregroundColourId, juce::Colour (61, 61, 61));
     progressBar->setColour (juce::ProgressBar::backgroundColourId, juce::Colour (8, 8, 8));
 
-    auto setUpButton = [this] (ZizarButton& button)
-    {
+    auto setUpButton = [this] (ZizarButton& button) {
         addAndMakeVisible (button);
         button.addListener (this);
         const int bold = juce::Font::bold;
@@ -343,7 +342,7 @@ void MainComponent::SessionHost::writeReport (const std::uint8_t* report)
 void MainComponent::SessionHost::requestState (UpdateSession::Screen screen)
 {
     const juce::ScopedLock sl (owner.stateLock);
-    owner.requestedState = screen == UpdateSession::Screen::updating ? Updating
+    owner.requestedState = screen == UpdateSession::Screen::updating   ? Updating
                            : screen == UpdateSession::Screen::complete ? UpdateComplete
                                                                        : UpdateFailed;
     owner.triggerAsyncUpdate();

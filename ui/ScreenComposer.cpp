@@ -185,8 +185,7 @@ void MainComponent::composeScreen()
     const juce::Rectangle<int> right (width - 120, height - 40, 100, 20);
     const juce::Rectangle<int> left (width - 230, height - 40, 100, 20);
 
-    auto showOne = [&] (int cancelText)
-    {
+    auto showOne = [&] (int cancelText) {
         okButton->setVisible (false);
         cancelButton->setVisible (true);
         cancelButton->setText (texts->getText (cancelText));

@@ -48,8 +48,8 @@ std::uint16_t computeCrc16 (const std::uint8_t* data, std::size_t count)
     {
         const auto* p = data + i;
         crc = crcTables[7][p[0] ^ (crc >> 8)] ^ crcTables[6][p[1] ^ (crc & 0xFFu)]
-            ^ crcTables[5][p[2]] ^ crcTables[4][p[3]] ^ crcTables[3][p[4]]
-            ^ crcTables[2][p[5]] ^ crcTables[1][p[6]] ^ crcTables[0][p[7]];
+              ^ crcTables[5][p[2]] ^ crcTables[4][p[3]] ^ crcTables[3][p[4]]
+              ^ crcTables[2][p[5]] ^ crcTables[1][p[6]] ^ crcTables[0][p[7]];
     }
 
     for (; i < count; ++i)
@@ -66,7 +66,7 @@ int versionFromDigits (const std::uint8_t* digits)
 std::uint32_t readLittleEndian32 (const std::uint8_t* p)
 {
     return static_cast<std::uint32_t> (p[0]) | (static_cast<std::uint32_t> (p[1]) << 8)
-         | (static_cast<std::uint32_t> (p[2]) << 16) | (static_cast<std::uint32_t> (p[3]) << 24);
+           | (static_cast<std::uint32_t> (p[2]) << 16) | (static_cast<std::uint32_t> (p[3]) << 24);
 }
 
 bool matchesModelPrefix (const std::uint8_t* recordStart, const char* modelName)
@@ -100,8 +100,7 @@ int parseUpdateFile (const std::uint8_t* data, std::size_t size, const char* mod
         *version = versionFromDigits (data + versionOffset);
 
     int passed = 0;
-    forEachUpdateFileRecord (data, size, [&] (const UpdateFileRecord& record)
-    {
+    forEachUpdateFileRecord (data, size, [&] (const UpdateFileRecord& record) {
         if (record.header == nullptr || ! matchesModelPrefix (record.header, modelName))
             return false;
 

@@ -53,8 +53,7 @@ UpdateFileReport inspectUpdateFile (const std::uint8_t* data, std::size_t size, 
     report.fileSize = data != nullptr ? size : 0;
     size = report.fileSize;
 
-    auto setProblem = [&report] (const std::string& sentence)
-    {
+    auto setProblem = [&report] (const std::string& sentence) {
         if (report.problem.empty())
             report.problem = sentence;
     };
@@ -86,8 +85,7 @@ UpdateFileReport inspectUpdateFile (const std::uint8_t* data, std::size_t size, 
     // Every record the file holds gets its line; the problem sentence names the first one
     // the updater would stop at.
     if (size >= headerSize)
-        forEachUpdateFileRecord (data, size, [&] (const UpdateFileRecord& found)
-        {
+        forEachUpdateFileRecord (data, size, [&] (const UpdateFileRecord& found) {
             const std::string name = "Record " + std::to_string (found.index + 1);
 
             if (found.header == nullptr)

@@ -101,7 +101,7 @@ private:
     Host& host;
     Update update;
     Timings timings;
-    double lastPercent = 0.0; // the last percentage the controller reported
+    double lastPercent = 0.0;       // the last percentage the controller reported
     bool deviceChangeTaken = false; // since the controller entered update mode
 
     JUCE_DECLARE_NON_COPYABLE (UpdateSession)

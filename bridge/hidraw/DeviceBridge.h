@@ -8,9 +8,9 @@
 #include <atomic>
 #include <functional>
 #include <map>
-#include <optional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>

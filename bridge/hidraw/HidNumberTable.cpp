@@ -10,7 +10,7 @@ bool HidNumberTable::sameDevice (const HidDeviceInfo& a, const HidDeviceInfo& b)
     // A node path can be reused at once by a device that re-enumerates (after an update,
     // with a new release number): that is a new device.
     return a.path == b.path && a.vendorId == b.vendorId && a.productId == b.productId
-        && a.releaseNumber == b.releaseNumber && a.serialNumber == b.serialNumber;
+           && a.releaseNumber == b.releaseNumber && a.serialNumber == b.serialNumber;
 }
 
 int HidNumberTable::takeNumber() noexcept

@@ -24,7 +24,7 @@ const char* codeName (std::uint8_t code)
         case 0xFB: return "HID_UPDATE_ANS_REQ_NEXT";
         case 0xFC: return "HID_UPDATE_ANS_COMPLETE";
         case 0xFE: return "HID_UPDATE_ANS_DL_OK";
-        default:   return nullptr;
+        default: return nullptr;
     }
 }
 

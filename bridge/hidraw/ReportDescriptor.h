@@ -12,9 +12,9 @@ namespace fwbridge
 struct ReportDescriptorSummary
 {
     std::vector<std::uint16_t> usagePages; // one per top-level collection
-    bool numbered = false;                  // any Report ID item
-    std::uint8_t outputReportId = 0;        // id of the first output report (0: unnumbered)
-    bool valid = false;                     // parsed to the end without a malformed item
+    bool numbered = false;                 // any Report ID item
+    std::uint8_t outputReportId = 0;       // id of the first output report (0: unnumbered)
+    bool valid = false;                    // parsed to the end without a malformed item
 };
 
 ReportDescriptorSummary summariseReportDescriptor (const std::vector<std::uint8_t>& descriptor);

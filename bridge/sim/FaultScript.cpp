@@ -91,7 +91,7 @@ bool Fault::matches (const Step& s) const
         int record = 0;
         int block = 0;
         return dot != std::string::npos && parseInt (step.substr (6, dot - 6), record) && parseInt (step.substr (dot + 1), block)
-            && s.kind == Step::data && s.record == record && s.block == block;
+               && s.kind == Step::data && s.record == record && s.block == block;
     }
     return false;
 }
@@ -127,10 +127,14 @@ bool parseFault (const std::vector<std::string>& words, Fault& fault, std::strin
         Fault::Kind kind;
         const char* defaultStep;
     } kinds[] = {
-        { "silence", Fault::silence, nullptr },   { "wrong", Fault::wrong, nullptr },
-        { "refuse", Fault::refuse, "mode" },      { "notswitched", Fault::notSwitched, "mode" },
-        { "busy", Fault::busy, nullptr },         { "slow", Fault::slow, nullptr },
-        { "oversized", Fault::oversized, nullptr }, { "unplug", Fault::unplug, nullptr },
+        { "silence", Fault::silence, nullptr },
+        { "wrong", Fault::wrong, nullptr },
+        { "refuse", Fault::refuse, "mode" },
+        { "notswitched", Fault::notSwitched, "mode" },
+        { "busy", Fault::busy, nullptr },
+        { "slow", Fault::slow, nullptr },
+        { "oversized", Fault::oversized, nullptr },
+        { "unplug", Fault::unplug, nullptr },
     };
 
     const char* defaultStep = nullptr;
@@ -204,12 +208,12 @@ int wrongCodeFor (const Step& step)
 {
     switch (step.kind)
     {
-        case Step::mode:  return code::infoOk;
-        case Step::info:  return code::received;
+        case Step::mode: return code::infoOk;
+        case Step::info: return code::received;
         case Step::start: return code::busy;
-        case Step::data:  return step.lastBlock ? code::received : code::downloaded;
-        case Step::end:   return code::infoOk;
-        default:          return code::infoOk;
+        case Step::data: return step.lastBlock ? code::received : code::downloaded;
+        case Step::end: return code::infoOk;
+        default: return code::infoOk;
     }
 }
 } // namespace krvsim

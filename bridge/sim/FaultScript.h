@@ -23,13 +23,13 @@ struct Fault
     };
 
     Kind kind = silence;
-    std::string step;    // as written: "data:3", "start", "any" ...
+    std::string step; // as written: "data:3", "start", "any" ...
     int id = 0;
-    int remaining = -1;  // fires this many more times; -1 without limit
-    int ms = 2000;       // slow: extra time; busy: time between busy answers
-    int code = -1;       // wrong: the code to send (-1: one that is wrong for the step)
-    int value = 2;       // refuse: byte 1 of the refusal
-    int size = 320;      // oversized: bytes in the report
+    int remaining = -1; // fires this many more times; -1 without limit
+    int ms = 2000;      // slow: extra time; busy: time between busy answers
+    int code = -1;      // wrong: the code to send (-1: one that is wrong for the step)
+    int value = 2;      // refuse: byte 1 of the refusal
+    int size = 320;     // oversized: bytes in the report
 
     bool matches (const Step& s) const;
     std::string describe() const;

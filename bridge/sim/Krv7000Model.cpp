@@ -23,21 +23,21 @@ std::string describeCode (std::uint8_t value)
 {
     switch (value)
     {
-        case code::info:        return "HID_UPDATE_CMD_INFO";
-        case code::start:       return "HID_UPDATE_CMD_START";
-        case code::end:         return "HID_UPDATE_CMD_END";
-        case code::data:        return "HID_UPDATE_CMD_DATA";
-        case code::mode:        return "HID_UPDATE_CMD_MODE";
-        case code::modeAnswer:  return "HID_UPDATE_ANS_MODE";
-        case code::busy:        return "HID_UPDATE_ANS_PRGRESS_CHK";
-        case code::infoOk:      return "HID_UPDATE_ANS_INFO_OK";
-        case code::received:    return "HID_UPDATE_ANS_RCV_OK";
-        case code::outOfOrder:  return "out of order (0xFA)";
+        case code::info: return "HID_UPDATE_CMD_INFO";
+        case code::start: return "HID_UPDATE_CMD_START";
+        case code::end: return "HID_UPDATE_CMD_END";
+        case code::data: return "HID_UPDATE_CMD_DATA";
+        case code::mode: return "HID_UPDATE_CMD_MODE";
+        case code::modeAnswer: return "HID_UPDATE_ANS_MODE";
+        case code::busy: return "HID_UPDATE_ANS_PRGRESS_CHK";
+        case code::infoOk: return "HID_UPDATE_ANS_INFO_OK";
+        case code::received: return "HID_UPDATE_ANS_RCV_OK";
+        case code::outOfOrder: return "out of order (0xFA)";
         case code::requestNext: return "HID_UPDATE_ANS_REQ_NEXT";
-        case code::complete:    return "HID_UPDATE_ANS_COMPLETE";
-        case code::badRecord:   return "record rejected (0xFD)";
-        case code::downloaded:  return "HID_UPDATE_ANS_DL_OK";
-        default:                break;
+        case code::complete: return "HID_UPDATE_ANS_COMPLETE";
+        case code::badRecord: return "record rejected (0xFD)";
+        case code::downloaded: return "HID_UPDATE_ANS_DL_OK";
+        default: break;
     }
     char text[16];
     std::snprintf (text, sizeof (text), "code 0x%02X", value);
@@ -49,11 +49,11 @@ std::string Step::describe() const
     char text[96];
     switch (kind)
     {
-        case mode:   return "mode";
-        case info:   return "info";
-        case end:    return "end";
+        case mode: return "mode";
+        case info: return "info";
+        case end: return "end";
         case stream: return "stream";
-        case other:  return "other";
+        case other: return "other";
         case start:
             std::snprintf (text, sizeof (text), "start:%d", record);
             return text;
@@ -69,7 +69,7 @@ namespace
 std::uint32_t read24 (const Report& r, int at)
 {
     return static_cast<std::uint32_t> (r[(size_t) at]) | (static_cast<std::uint32_t> (r[(size_t) at + 1]) << 8)
-         | (static_cast<std::uint32_t> (r[(size_t) at + 2]) << 16);
+           | (static_cast<std::uint32_t> (r[(size_t) at + 2]) << 16);
 }
 
 int blocksFor (std::uint32_t length)
@@ -140,7 +140,7 @@ Step Krv7000Model::classify (const Report& report, int writeIndex) const
     {
         case code::mode: step.kind = Step::mode; break;
         case code::info: step.kind = Step::info; break;
-        case code::end:  step.kind = Step::end; break;
+        case code::end: step.kind = Step::end; break;
         case code::start:
             step.kind = Step::start;
             step.record = report[1];

@@ -53,11 +53,11 @@ struct Step
     };
 
     Kind kind = other;
-    int record = 0;      // start and data: 1 to 12
-    int block = 0;       // data: 1-based within the record
-    int dataIndex = 0;   // data: 1-based over the whole update
+    int record = 0;    // start and data: 1 to 12
+    int block = 0;     // data: 1-based within the record
+    int dataIndex = 0; // data: 1-based over the whole update
     bool lastBlock = false;
-    int writeIndex = 0;  // 1-based count of reports since attach
+    int writeIndex = 0; // 1-based count of reports since attach
 
     std::string describe() const;
 };

@@ -6,10 +6,11 @@
 #define KRV_SIM_CONTROL_H
 
 #ifdef __cplusplus
-extern "C" {
+extern "C"
+{
 #endif
 
-#define SIM_EXPORT __attribute__((visibility("default")))
+#define SIM_EXPORT __attribute__ ((visibility ("default")))
 
 /* Plugs the controller in: a new HID number, normal mode, an arrival message.
    Returns the HID number, or -1 when it was attached already. */

@@ -16,7 +16,8 @@ bool SimLog::open (const std::string& path, const std::string& title)
     if (file != nullptr)
     {
         std::fprintf (file, "# %s: time of day, seconds since start, what happened.\n"
-                            "# out = host to controller, in = controller to host; bytes in hex.\n", title.c_str());
+                            "# out = host to controller, in = controller to host; bytes in hex.\n",
+                      title.c_str());
         std::fflush (file);
     }
     return file != nullptr;

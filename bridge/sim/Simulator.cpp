@@ -110,11 +110,10 @@ int Simulator::start()
         startDeviceThreadLocked();
 
     if (! controlPath.empty())
-        controlFile.start (controlPath, [this] (const std::string& line)
-                           {
-                               std::string error;
-                               command (line, error);
-                           });
+        controlFile.start (controlPath, [this] (const std::string& line) {
+            std::string error;
+            command (line, error);
+        });
 
     log.write ("--- started");
     return 1;

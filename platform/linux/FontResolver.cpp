@@ -105,9 +105,11 @@ bool FontResolver::findMatch (const juce::String& family, const juce::StringArra
         result.file = juce::String::fromUTF8 (reinterpret_cast<const char*> (file));
         result.faceIndex = index;
         result.family = FcPatternGetString (matched, FC_FAMILY, 0, &matchedFamily) == FcResultMatch
-                          ? juce::String::fromUTF8 (reinterpret_cast<const char*> (matchedFamily)) : juce::String();
+                            ? juce::String::fromUTF8 (reinterpret_cast<const char*> (matchedFamily))
+                            : juce::String();
         result.style = FcPatternGetString (matched, FC_STYLE, 0, &matchedStyle) == FcResultMatch
-                         ? juce::String::fromUTF8 (reinterpret_cast<const char*> (matchedStyle)) : juce::String();
+                           ? juce::String::fromUTF8 (reinterpret_cast<const char*> (matchedStyle))
+                           : juce::String();
     }
 
     FcPatternDestroy (matched);

@@ -110,7 +110,7 @@ struct OutlineTypeface::Face
 };
 
 juce::ReferenceCountedObjectPtr<OutlineTypeface> OutlineTypeface::create (const juce::File& file, int faceIndex,
-                                                                        const juce::String& name, const juce::String& style)
+                                                                          const juce::String& name, const juce::String& style)
 {
     auto face = std::make_unique<Face>();
     face->library = Library::get();

@@ -13,7 +13,7 @@ class OutlineTypeface : public juce::CustomTypeface
 public:
     /** Null when the file has no such face or it holds no outlines. */
     static juce::ReferenceCountedObjectPtr<OutlineTypeface> create (const juce::File& file, int faceIndex,
-                                                                  const juce::String& name, const juce::String& style);
+                                                                    const juce::String& name, const juce::String& style);
 
     ~OutlineTypeface() override;
 

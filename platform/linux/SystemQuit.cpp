@@ -25,18 +25,17 @@ void SystemQuit::install()
     if (watcher != nullptr || ::pipe2 (quitPipe, O_CLOEXEC) != 0)
         return;
 
-    watcher = new std::thread ([]
-                               {
-                                   char byte = 0;
-                                   while (::read (quitPipe[0], &byte, 1) == 1 && byte == 1)
-                                       juce::MessageManager::callAsync ([]
-                                                                        {
-                                                                            if (auto* app = juce::JUCEApplicationBase::getInstance())
-                                                                                app->systemRequestedQuit();
-                                                                        });
-                               });
+    watcher = new std::thread ([] {
+        char byte = 0;
+        while (::read (quitPipe[0], &byte, 1) == 1 && byte == 1)
+            juce::MessageManager::callAsync ([] {
+                if (auto* app = juce::JUCEApplicationBase::getInstance())
+                    app->systemRequestedQuit();
+            });
+    });
 
-    struct sigaction action {};
+    struct sigaction action
+    {};
     action.sa_handler = onSignal;
     sigemptyset (&action.sa_mask);
     sigaction (SIGTERM, &action, nullptr);

@@ -67,7 +67,7 @@ std::vector<std::shared_ptr<EmulatedKrv7000::Node>> retired; // handlers may out
 struct EmulatedKrv7000::Node
 {
     EmulatedKrv7000* owner = nullptr;
-    int number = 0;               // hidraw<number>
+    int number = 0; // hidraw<number>
     bool protocol = true;
     std::uint8_t reportId = 0;
     Report descriptor;
@@ -75,7 +75,7 @@ struct EmulatedKrv7000::Node
     UMockdevIoctlBase* handler = nullptr;
 
     std::mutex lock;
-    int master = -1;              // the terminal's other end: one byte there is "input ready"
+    int master = -1; // the terminal's other end: one byte there is "input ready"
     bool rung = false;
     bool gone = false;
     std::deque<Report> queue;
@@ -95,8 +95,7 @@ gboolean onIoctl (UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data
     const auto request = umockdev_ioctl_client_get_request (client);
     auto* arg = umockdev_ioctl_client_get_arg (client);
 
-    auto fill = [&] (std::size_t size, const std::function<void (std::uint8_t*)>& write)
-    {
+    auto fill = [&] (std::size_t size, const std::function<void (std::uint8_t*)>& write) {
         GError* error = nullptr;
         auto* target = umockdev_ioctl_data_resolve (arg, 0, size, &error);
         if (target == nullptr)
@@ -117,8 +116,7 @@ gboolean onIoctl (UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data
     }
     if (request == HIDIOCGRDESC)
     {
-        fill (sizeof (hidraw_report_descriptor), [&] (std::uint8_t* p)
-        {
+        fill (sizeof (hidraw_report_descriptor), [&] (std::uint8_t* p) {
             hidraw_report_descriptor descriptor {};
             std::memcpy (&descriptor.size, p, sizeof (descriptor.size));
             descriptor.size = std::min<__u32> (descriptor.size, (__u32) node->descriptor.size());
@@ -129,8 +127,7 @@ gboolean onIoctl (UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data
     }
     if (request == HIDIOCGRAWINFO)
     {
-        fill (sizeof (hidraw_devinfo), [&] (std::uint8_t* p)
-        {
+        fill (sizeof (hidraw_devinfo), [&] (std::uint8_t* p) {
             hidraw_devinfo info {};
             info.bustype = 3; // BUS_USB
             info.vendor = (__s16) node->owner->getSetup().vendorId;
@@ -308,10 +305,10 @@ void EmulatedKrv7000::plugInLocked()
     const auto port = "1-" + std::to_string (setup.node + 1);
     const auto serial = setup.serial;
     usbPath = take (umockdev_testbed_add_device (tb, "usb", ("usb1/" + port).c_str(), nullptr,
-        "idVendor", hex4 (setup.vendorId).c_str(), "idProduct", hex4 (setup.productId).c_str(),
-        "bcdDevice", hex4 (bcdOf (model.getVersion())).c_str(), "serial", serial.c_str(),
-        "manufacturer", "KRV", "product", "KRV-7000", nullptr,
-        "DEVTYPE", "usb_device", "PRODUCT", (hex4 (setup.vendorId) + "/" + hex4 (setup.productId)).c_str(), nullptr));
+                                                 "idVendor", hex4 (setup.vendorId).c_str(), "idProduct", hex4 (setup.productId).c_str(),
+                                                 "bcdDevice", hex4 (bcdOf (model.getVersion())).c_str(), "serial", serial.c_str(),
+                                                 "manufacturer", "KRV", "product", "KRV-7000", nullptr,
+                                                 "DEVTYPE", "usb_device", "PRODUCT", (hex4 (setup.vendorId) + "/" + hex4 (setup.productId)).c_str(), nullptr));
 
     const int interfaces = setup.composite ? 2 : 1;
     for (int i = 0; i < interfaces; ++i)
@@ -325,15 +322,15 @@ void EmulatedKrv7000::plugInLocked()
 
         const auto interfaceName = port + ":1." + std::to_string (i);
         node->interfacePath = take (umockdev_testbed_add_device (tb, "usb", interfaceName.c_str(), usbPath.c_str(),
-            "bInterfaceNumber", ("0" + std::to_string (i)).c_str(), "bInterfaceClass", "03", nullptr,
-            "DEVTYPE", "usb_interface", "INTERFACE", "3/0/0", nullptr));
+                                                                 "bInterfaceNumber", ("0" + std::to_string (i)).c_str(), "bInterfaceClass", "03", nullptr,
+                                                                 "DEVTYPE", "usb_interface", "INTERFACE", "3/0/0", nullptr));
 
         char hidName[32];
         std::snprintf (hidName, sizeof (hidName), "0003:%04X:%04X.%04X", setup.vendorId, setup.productId, ++hidSequence);
         const auto hidId = "0003:0000" + hex4 (setup.vendorId) + ":0000" + hex4 (setup.productId);
         node->hidPath = take (umockdev_testbed_add_device (tb, "hid", hidName, node->interfacePath.c_str(), nullptr,
-            "HID_ID", hidId.c_str(), "HID_NAME", "KRV KRV-7000", "HID_UNIQ", serial.c_str(),
-            "HID_PHYS", ("usb-0000:00:14.0-" + std::to_string (setup.node + 1) + "/input" + std::to_string (i)).c_str(), nullptr));
+                                                           "HID_ID", hidId.c_str(), "HID_NAME", "KRV KRV-7000", "HID_UNIQ", serial.c_str(),
+                                                           "HID_PHYS", ("usb-0000:00:14.0-" + std::to_string (setup.node + 1) + "/input" + std::to_string (i)).c_str(), nullptr));
         umockdev_testbed_set_attribute_binary (tb, node->hidPath.c_str(), "report_descriptor",
                                                node->descriptor.data(), (gint) node->descriptor.size());
 
@@ -366,8 +363,8 @@ void EmulatedKrv7000::plugInLocked()
 
         // Last: its uevent tells udev's listeners that the node is there.
         node->hidrawPath = take (umockdev_testbed_add_device (tb, "hidraw", ("hidraw/hidraw" + std::to_string (node->number)).c_str(),
-            node->hidPath.c_str(), "dev", ("241:" + std::to_string (node->number)).c_str(), nullptr,
-            "DEVNAME", node->devnode().c_str(), "MAJOR", "241", "MINOR", std::to_string (node->number).c_str(), nullptr));
+                                                              node->hidPath.c_str(), "dev", ("241:" + std::to_string (node->number)).c_str(), nullptr,
+                                                              "DEVNAME", node->devnode().c_str(), "MAJOR", "241", "MINOR", std::to_string (node->number).c_str(), nullptr));
         umockdev_testbed_set_attribute_link (tb, node->hidrawPath.c_str(), "device", ("../../../" + std::string (hidName)).c_str());
 
         nodes.push_back (node);
@@ -449,13 +446,11 @@ void EmulatedKrv7000::receiveFromHost (Node* node, const Report& report)
     if (plan.reenumerate)
     {
         const auto g = generation;
-        after (delay + setup.reenumerateMs, [this, g]
-        {
+        after (delay + setup.reenumerateMs, [this, g] {
             if (g != generation)
                 return;
             unplugLocked();
-            after (setup.reenumerateMs, [this]
-            {
+            after (setup.reenumerateMs, [this] {
                 model.finishReenumeration();
                 plugInLocked();
             });

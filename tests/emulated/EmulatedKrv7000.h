@@ -40,14 +40,14 @@ struct ControllerSetup
 {
     std::uint16_t vendorId = 0x1209;
     std::uint16_t productId = 0x7000;
-    int version = 102;             // as bcdDevice 0x0102
+    int version = 102; // as bcdDevice 0x0102
     std::string serial = "KRV7000-0001";
-    int node = 0;                  // /dev/hidraw<node> (and <node> + 1 for a composite's second)
-    std::uint8_t reportId = 0;     // 0: unnumbered reports
-    bool composite = false;        // interface 0 has consumer controls, the protocol is on 1
-    bool readable = true;          // false: the node's permissions let nobody open it
-    bool stream = true;            // knob reports in normal mode
-    int reenumerateMs = 200;       // after a complete update: gone, then back with it
+    int node = 0;              // /dev/hidraw<node> (and <node> + 1 for a composite's second)
+    std::uint8_t reportId = 0; // 0: unnumbered reports
+    bool composite = false;    // interface 0 has consumer controls, the protocol is on 1
+    bool readable = true;      // false: the node's permissions let nobody open it
+    bool stream = true;        // knob reports in normal mode
+    int reenumerateMs = 200;   // after a complete update: gone, then back with it
 };
 
 class Testbed;

@@ -4,8 +4,8 @@
 #include "EmulatedKrv7000.h"
 
 #include "MainComponentProbe.h"
-#include "TraceCapture.h"
 #include "TestSupport.h"
+#include "TraceCapture.h"
 
 #include "device/DeviceLibrary.h"
 #include "ui/MainComponent.h"
@@ -29,8 +29,7 @@ namespace
 {
 const std::vector<UpdateRecordSpec>& fileRecords()
 {
-    static const std::vector<UpdateRecordSpec> records = []
-    {
+    static const std::vector<UpdateRecordSpec> records = [] {
         const std::size_t sizes[12] = { 1300, 62, 0, 63, 2000, 20, 5, 700, 5, 5, 5, 1000 };
         const bool sent[12] = { true, true, true, false, true, false, true, true, false, false, false, true };
         std::vector<UpdateRecordSpec> r;
@@ -101,10 +100,10 @@ protected:
     {
         TraceCapture capture;
         MainComponentProbe::click (*component, MainComponentProbe::okButton (*component));
-        testsupport::pumpUntil ([&]
-        {
+        testsupport::pumpUntil ([&] {
             return (screen() == UpdateComplete || screen() == UpdateFailed) && ! MainComponentProbe::workerRunning (*component);
-        }, limitMs);
+        },
+                                limitMs);
         return capture.finish();
     }
 
@@ -168,9 +167,9 @@ TEST_F (Emulated, WholeUpdateIsStoredExactlyAndTheControllerComesBackWithTheNewV
                                   "---  detached HID 0",
                                   "---  attached as HID 1, firmware 1.03",
                                   "---  stopped" })
-        EXPECT_TRUE (log.contains (expected)) << expected << "\n" << log.getLastCharacters (3000);
-    const auto firstReport = log.fromFirstOccurrenceOf ("\n", false, false).fromFirstOccurrenceOf ("\n", false, false)
-                                 .upToFirstOccurrenceOf ("\n", false, false);
+        EXPECT_TRUE (log.contains (expected)) << expected << "\n"
+                                              << log.getLastCharacters (3000);
+    const auto firstReport = log.fromFirstOccurrenceOf ("\n", false, false).fromFirstOccurrenceOf ("\n", false, false).upToFirstOccurrenceOf ("\n", false, false);
     EXPECT_TRUE (std::regex_match (firstReport.toStdString(), std::regex (R"(\d\d:\d\d:\d\d\.\d{6}  \+ +\d+\.\d{6}  .*)")))
         << "time of day and seconds since the start: " << firstReport;
 }

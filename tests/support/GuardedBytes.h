@@ -14,7 +14,7 @@ class GuardedBytes
 public:
     explicit GuardedBytes (const std::vector<std::uint8_t>& bytes)
     {
-        const size_t page = (size_t) ::sysconf (_SC_PAGESIZE);
+        const size_t page = (size_t)::sysconf (_SC_PAGESIZE);
         dataPages = (bytes.size() + page - 1) / page;
         mappedSize = (dataPages + 1) * page;
         mapping = ::mmap (nullptr, mappedSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);

@@ -40,7 +40,8 @@ public:
     {
         steps() = 0;
 #if defined(__x86_64__) && defined(__linux__)
-        asm volatile ("pushfq\n\torq $0x100, (%%rsp)\n\tpopfq" ::: "memory", "cc");
+        asm volatile("pushfq\n\torq $0x100, (%%rsp)\n\tpopfq" ::
+                         : "memory", "cc");
 #endif
     }
 
@@ -61,9 +62,21 @@ private:
 #endif
     }
 
-    static Check& check() { static Check c = nullptr; return c; }
-    static long& steps() { static long n = 0; return n; }
-    static std::atomic<bool>& firedFlag() { static std::atomic<bool> f { false }; return f; }
+    static Check& check()
+    {
+        static Check c = nullptr;
+        return c;
+    }
+    static long& steps()
+    {
+        static long n = 0;
+        return n;
+    }
+    static std::atomic<bool>& firedFlag()
+    {
+        static std::atomic<bool> f { false };
+        return f;
+    }
 
     struct sigaction previous;
 };

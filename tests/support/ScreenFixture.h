@@ -5,8 +5,8 @@
 
 #include "FontStandIn.h"
 #include "MainComponentProbe.h"
-#include "ScriptedDevice.h"
 #include "ScreenTourShots.h"
+#include "ScriptedDevice.h"
 
 #include "style/ZizarButton.h"
 #include "text/TxtLoader.h"

@@ -175,113 +175,103 @@ public:
 
     /** FWBRIDGE_CALL: the library's convention, which 32-bit Windows tells apart. */
     FwBridgeApi api {
-        [] (void*) FWBRIDGE_CALL
-        {
-            std::lock_guard<std::mutex> g (instance()->lock);
-            instance()->called.push_back ("HID_Initialize");
-            return 1;
+        [] (void*) FWBRIDGE_CALL {
+        std::lock_guard<std::mutex> g (instance()->lock);
+        instance()->called.push_back ("HID_Initialize");
+        return 1;
         },
-        [] (void* w, unsigned input, unsigned arrival, unsigned removal) FWBRIDGE_CALL
-        {
-            std::lock_guard<std::mutex> g (instance()->lock);
-            instance()->called.push_back (w != nullptr ? "HID_SetCallback" : "HID_SetCallback(null)");
-            instance()->window = static_cast<HWND> (w);
-            instance()->messages = { input, arrival, removal };
-            return 1;
+        [] (void* w, unsigned input, unsigned arrival, unsigned removal) FWBRIDGE_CALL {
+        std::lock_guard<std::mutex> g (instance()->lock);
+        instance()->called.push_back (w != nullptr ? "HID_SetCallback" : "HID_SetCallback(null)");
+        instance()->window = static_cast<HWND> (w);
+        instance()->messages = { input, arrival, removal };
+        return 1;
+    },
+        []() FWBRIDGE_CALL {
+        std::lock_guard<std::mutex> g (instance()->lock);
+        instance()->called.push_back ("HID_Start");
+        instance()->started = true;
+        return 1;
         },
-        [] () FWBRIDGE_CALL
-        {
-            std::lock_guard<std::mutex> g (instance()->lock);
-            instance()->called.push_back ("HID_Start");
-            instance()->started = true;
-            return 1;
+        []() FWBRIDGE_CALL {
+        std::lock_guard<std::mutex> g (instance()->lock);
+        instance()->called.push_back ("HID_Stop");
+        instance()->started = false;
+        return 1;
         },
-        [] () FWBRIDGE_CALL
-        {
-            std::lock_guard<std::mutex> g (instance()->lock);
-            instance()->called.push_back ("HID_Stop");
-            instance()->started = false;
-            return 1;
+        []() FWBRIDGE_CALL {
+        std::lock_guard<std::mutex> g (instance()->lock);
+        instance()->called.push_back ("HID_Finalize");
+        return 1;
         },
-        [] () FWBRIDGE_CALL
-        {
-            std::lock_guard<std::mutex> g (instance()->lock);
-            instance()->called.push_back ("HID_Finalize");
-            return 1;
+        [] (int* numbers) FWBRIDGE_CALL {
+        std::lock_guard<std::mutex> g (instance()->lock);
+        instance()->called.push_back ("HID_EnumHIDno");
+        int n = 0;
+        for (auto& d : instance()->devices)
+            if (n < HID_MAX_DEVICES)
+                numbers[n++] = d.hidNumber;
+        return n;
         },
-        [] (int* numbers) FWBRIDGE_CALL
+        [] (int hidNumber) FWBRIDGE_CALL {
+        int type = -1;
+        std::function<void (int)> handler;
         {
             std::lock_guard<std::mutex> g (instance()->lock);
-            instance()->called.push_back ("HID_EnumHIDno");
-            int n = 0;
+            instance()->called.push_back ("HID_GetDeviceType");
+            handler = instance()->typeQueryHandler;
             for (auto& d : instance()->devices)
-                if (n < HID_MAX_DEVICES)
-                    numbers[n++] = d.hidNumber;
-            return n;
-        },
-        [] (int hidNumber) FWBRIDGE_CALL
-        {
-            int type = -1;
-            std::function<void (int)> handler;
-            {
-                std::lock_guard<std::mutex> g (instance()->lock);
-                instance()->called.push_back ("HID_GetDeviceType");
-                handler = instance()->typeQueryHandler;
-                for (auto& d : instance()->devices)
-                    if (d.hidNumber == hidNumber)
-                    {
-                        instance()->askedTypes.push_back (d.type);
-                        type = d.type;
-                        break;
-                    }
-            }
-            if (handler)
-                handler (hidNumber);
-            return type;
-        },
-        [] (int type, int* version, int) FWBRIDGE_CALL
-        {
-            std::lock_guard<std::mutex> g (instance()->lock);
-            instance()->called.push_back ("HID_GetFirmwareVersion");
-            instance()->lastVersionType = type;
-            for (auto& d : instance()->devices)
-                if (d.type == type)
+                if (d.hidNumber == hidNumber)
                 {
-                    version[0] = d.version;
-                    return 1;
+                    instance()->askedTypes.push_back (d.type);
+                    type = d.type;
+                    break;
                 }
-            return 0;
+        }
+        if (handler)
+            handler (hidNumber);
+        return type;
         },
-        [] (int, unsigned char* buffer, int* length) FWBRIDGE_CALL
+        [] (int type, int* version, int) FWBRIDGE_CALL {
+        std::lock_guard<std::mutex> g (instance()->lock);
+        instance()->called.push_back ("HID_GetFirmwareVersion");
+        instance()->lastVersionType = type;
+        for (auto& d : instance()->devices)
+            if (d.type == type)
+            {
+                version[0] = d.version;
+                return 1;
+            }
+        return 0;
+        },
+        [] (int, unsigned char* buffer, int* length) FWBRIDGE_CALL {
+        std::lock_guard<std::mutex> g (instance()->lock);
+        instance()->called.push_back ("HID_Input");
+        auto& queue = instance()->pending;
+        if (queue.empty())
+        {
+            *length = 0;
+            return 0;
+        }
+        auto next = queue.front();
+        queue.pop_front();
+        // Like a careless library: copies at most the capacity, but reports what it likes.
+        const int copy = std::min<int> ((int) next.bytes.size(), *length);
+        if (copy > 0)
+            std::memcpy (buffer, next.bytes.data(), (size_t) copy);
+        *length = next.reportedLength;
+        return 1;
+        },
+        [] (int hidNumber, const unsigned char* data, int length) FWBRIDGE_CALL {
+        WriteHandler handler;
+        Report report (data, data + length);
         {
             std::lock_guard<std::mutex> g (instance()->lock);
-            instance()->called.push_back ("HID_Input");
-            auto& queue = instance()->pending;
-            if (queue.empty())
-            {
-                *length = 0;
-                return 0;
-            }
-            auto next = queue.front();
-            queue.pop_front();
-            // Like a careless library: copies at most the capacity, but reports what it likes.
-            const int copy = std::min<int> ((int) next.bytes.size(), *length);
-            if (copy > 0)
-                std::memcpy (buffer, next.bytes.data(), (size_t) copy);
-            *length = next.reportedLength;
-            return 1;
-        },
-        [] (int hidNumber, const unsigned char* data, int length) FWBRIDGE_CALL
-        {
-            WriteHandler handler;
-            Report report (data, data + length);
-            {
-                std::lock_guard<std::mutex> g (instance()->lock);
-                instance()->called.push_back ("HID_Write");
-                instance()->written.push_back (report);
-                handler = instance()->writeHandler;
-            }
-            return handler ? handler (hidNumber, report) : 1;
+            instance()->called.push_back ("HID_Write");
+            instance()->written.push_back (report);
+            handler = instance()->writeHandler;
+        }
+        return handler ? handler (hidNumber, report) : 1;
         }
     };
 

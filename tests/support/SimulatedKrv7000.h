@@ -28,8 +28,8 @@ public:
 
     bool loaded = false;
     juce::String problem;
-    FwBridgeApi api;        // the library's own functions
-    FwBridgeApi noisyApi;   // the same, with input passing through the noisy line
+    FwBridgeApi api;      // the library's own functions
+    FwBridgeApi noisyApi; // the same, with input passing through the noisy line
 
     SIM_Attach_t attach = nullptr;
     SIM_Detach_t detach = nullptr;

@@ -79,8 +79,7 @@ public:
 
         // One responder object for the whole session, so that its own state carries over
         // from one report to the next; only the worker writes, so calls never overlap.
-        device.onWrite ([this] (int, const Report& report)
-        {
+        device.onWrite ([this] (int, const Report& report) {
             std::shared_ptr<Responder> r;
             int index;
             {
@@ -134,12 +133,12 @@ public:
     /** Pumps the message loop until the session has ended on a final screen. */
     bool waitUntilFinished (int timeoutMs = 10000)
     {
-        const bool finished = testsupport::pumpUntil ([this]
-        {
+        const bool finished = testsupport::pumpUntil ([this] {
             const int state = screenState();
             return (state == UpdateComplete || state == UpdateFailed)
                    && ! MainComponentProbe::workerRunning (*component);
-        }, timeoutMs);
+        },
+                                                      timeoutMs);
         finishedAt = juce::Time::getMillisecondCounterHiRes();
         elapsedMs = finishedAt - startTime;
         return finished;
@@ -171,8 +170,7 @@ public:
     {
         device.sendInput (hidNumber, report);
         std::lock_guard<std::mutex> g (lock);
-        helpers.emplace_back ([this, report, action]
-        {
+        helpers.emplace_back ([this, report, action] {
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds (5);
             while (! stopping.load() && ! workerHasTaken (report) && std::chrono::steady_clock::now() < deadline)
                 std::this_thread::sleep_for (std::chrono::microseconds (200));
@@ -185,8 +183,7 @@ public:
     void keepSending (std::uint8_t code, std::uint8_t value, int intervalMs)
     {
         std::lock_guard<std::mutex> g (lock);
-        helpers.emplace_back ([this, code, value, intervalMs]
-        {
+        helpers.emplace_back ([this, code, value, intervalMs] {
             while (! stopping.load())
             {
                 device.sendInput (hidNumber, answer (code, value));
@@ -255,8 +252,8 @@ public:
     ScriptedDevice device;
     MainComponent::SessionTimings timings;
     std::atomic<int> quitCount { 0 };
-    double elapsedMs = 0.0;   // from Start until the session was seen to end
-    double finishedAt = 0.0;  // when it was seen to end, on the clock of timeAtEachWrite
+    double elapsedMs = 0.0;  // from Start until the session was seen to end
+    double finishedAt = 0.0; // when it was seen to end, on the clock of timeAtEachWrite
 
 private:
     void sendInOrder (std::vector<Report> reports)
@@ -269,8 +266,7 @@ private:
             return;
 
         std::lock_guard<std::mutex> g (lock);
-        helpers.emplace_back ([this, reports]
-        {
+        helpers.emplace_back ([this, reports] {
             for (size_t i = 1; i < reports.size(); ++i)
             {
                 const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds (5);

@@ -6,8 +6,8 @@
 
 #include "MainComponentProbe.h"
 #include "SimulatedKrv7000.h"
-#include "TraceCapture.h"
 #include "TestSupport.h"
+#include "TraceCapture.h"
 
 #include "ui/MainComponent.h"
 #include "update/UpdateFileBuilder.h"
@@ -38,8 +38,7 @@ constexpr int faultRecordBlocks = 4;
 
 inline const std::vector<UpdateRecordSpec>& fileRecords()
 {
-    static const std::vector<UpdateRecordSpec> records = []
-    {
+    static const std::vector<UpdateRecordSpec> records = [] {
         const size_t sizes[12] = { 130, 62, 0, 63, 200, 20, 5, 5, 5, 5, 5, 10 };
         const bool sent[12] = { true, true, true, false, true, false, false, false, false, false, false, true };
         std::vector<UpdateRecordSpec> r;
@@ -91,11 +90,11 @@ inline const char* stateName (int state)
     {
         case SelectLanguage: return "SelectLanguage";
         case DeviceNotFound: return "DeviceNotFound";
-        case ReadyToUpdate:  return "ReadyToUpdate";
-        case Updating:       return "Updating";
+        case ReadyToUpdate: return "ReadyToUpdate";
+        case Updating: return "Updating";
         case UpdateComplete: return "UpdateComplete";
-        case UpdateFailed:   return "UpdateFailed";
-        default:             return "?";
+        case UpdateFailed: return "UpdateFailed";
+        default: return "?";
     }
 }
 class WholeUpdateFixture : public ::testing::Test
@@ -209,13 +208,13 @@ protected:
         const auto started = juce::Time::getMillisecondCounterHiRes();
         MainComponentProbe::click (ui, MainComponentProbe::okButton (ui));
 
-        run.ended = testsupport::pumpUntil ([&]
-        {
+        run.ended = testsupport::pumpUntil ([&] {
             if (whileRunning)
                 whileRunning (ui);
             const int state = MainComponentProbe::screenState (ui);
             return (state == UpdateComplete || state == UpdateFailed) && ! MainComponentProbe::workerRunning (ui);
-        }, limitMs);
+        },
+                                            limitMs);
 
         run.ms = juce::Time::getMillisecondCounterHiRes() - started;
         run.state = MainComponentProbe::screenState (ui);

@@ -304,16 +304,15 @@ TEST_F (Controller, AnAsyncUpdateWithoutARequestChangesNothing)
 TEST_F (Controller, DeviceNewsQueuedBeforeStartLeaveTheScreenToTheSession)
 {
     writeUpdateFile();
-    device.onWrite ([this] (int hid, const ScriptedDevice::Report& r)
-                    {
-                        // Every record of the file fits in one block.
-                        static const std::map<int, std::vector<std::uint8_t>> answers = {
-                            { 0xF4, { 0xF6, 1 } }, { 0xF0, { 0xF8, 0 } }, { 0xF1, { 0xF9, 0 } },
-                            { 0xF3, { 0xFE, 50 } }, { 0xF2, { 0xFC, 100 } } };
-                        if (auto it = answers.find (r[0]); it != answers.end())
-                            device.sendInput (hid, it->second);
-                        return 1;
-                    });
+    device.onWrite ([this] (int hid, const ScriptedDevice::Report& r) {
+        // Every record of the file fits in one block.
+        static const std::map<int, std::vector<std::uint8_t>> answers = {
+            { 0xF4, { 0xF6, 1 } }, { 0xF0, { 0xF8, 0 } }, { 0xF1, { 0xF9, 0 } }, { 0xF3, { 0xFE, 50 } }, { 0xF2, { 0xFC, 100 } }
+        };
+        if (auto it = answers.find (r[0]); it != answers.end())
+            device.sendInput (hid, it->second);
+        return 1;
+    });
     MainComponent::SessionTimings fast;
     fast.streamingMs = 1000; // the news reaches the session while it listens for knob reports
     fast.modeAnswerMs = fast.answerMs = fast.blockAnswerMs = fast.busyAnswerMs = 100;
@@ -331,12 +330,11 @@ TEST_F (Controller, DeviceNewsQueuedBeforeStartLeaveTheScreenToTheSession)
         device.unplug (1);
         if (plugBack)
             device.plugIn (1, krv7000, 101);
-        clickOk(); // Start, before the messages are delivered
+        clickOk();                // Start, before the messages are delivered
         juce::Thread::sleep (50); // the worker asks for Updating while they still wait
 
         bool notFound = false;
-        ASSERT_TRUE (testsupport::pumpUntil ([&]
-        {
+        ASSERT_TRUE (testsupport::pumpUntil ([&] {
             notFound = notFound || state() == DeviceNotFound;
             return ! MainComponentProbe::workerRunning (*ui) && (state() == UpdateComplete || state() == UpdateFailed);
         }));
@@ -359,7 +357,7 @@ TEST_F (Controller, InputIsCopiedInEveryStateAndCutAt256Bytes)
         longReport[i] = static_cast<std::uint8_t> (i + 1);
     device.sendInput (1, longReport, 300);
     ASSERT_TRUE (testsupport::pumpUntil ([&] { return MainComponentProbe::answerBuffer (*ui)[0] == 1; }));
-    EXPECT_EQ (MainComponentProbe::answerBuffer (*ui)[255], 0);  // the library copied 256, the last is 256 & 0xFF
+    EXPECT_EQ (MainComponentProbe::answerBuffer (*ui)[255], 0); // the library copied 256, the last is 256 & 0xFF
 
     // A shorter report overwrites only its own bytes.
     device.sendInput (1, { 0xAA, 0xBB });
@@ -427,16 +425,15 @@ TEST_F (Controller, DestroyingTheScreenDuringAnUpdateStopsTheWorkerFirst)
     device.plugIn (1, krv7000, 101, false);
     // The device answers the mode request and the information report, then goes quiet
     // in the middle of the first record.
-    device.onWrite ([this] (int hid, const ScriptedDevice::Report& r)
-                    {
-                        if (r[0] == 0xF4)
-                            device.sendInput (hid, { 0xF6, 1 });
-                        else if (r[0] == 0xF0)
-                            device.sendInput (hid, { 0xF8, 0 });
-                        else if (r[0] == 0xF1)
-                            device.sendInput (hid, { 0xF9, 0 });
-                        return 1;
-                    });
+    device.onWrite ([this] (int hid, const ScriptedDevice::Report& r) {
+        if (r[0] == 0xF4)
+            device.sendInput (hid, { 0xF6, 1 });
+        else if (r[0] == 0xF0)
+            device.sendInput (hid, { 0xF8, 0 });
+        else if (r[0] == 0xF1)
+            device.sendInput (hid, { 0xF9, 0 });
+        return 1;
+    });
     create();
     clickOk();
     clickOk();

@@ -29,9 +29,9 @@ struct Heard
 
 struct Input
 {
-    Bytes bytes;          // what HID_Input copied (at most 256)
-    int reportedLength;   // what it said it delivered
-    bool guardIntact;     // nothing written past the 256 bytes it was given
+    Bytes bytes;        // what HID_Input copied (at most 256)
+    int reportedLength; // what it said it delivered
+    bool guardIntact;   // nothing written past the 256 bytes it was given
     double atMs;
 };
 
@@ -142,19 +142,18 @@ protected:
     Input nextAnswer (int timeoutMs = 1000)
     {
         Input found {};
-        pumpUntil ([&]
-                   {
-                       while (consumed < inputs.size())
-                       {
-                           const auto& candidate = inputs[consumed++];
-                           if (! candidate.bytes.empty() && candidate.bytes[0] >= 0xF0)
-                           {
-                               found = candidate;
-                               return true;
-                           }
-                       }
-                       return false;
-                   },
+        pumpUntil ([&] {
+            while (consumed < inputs.size())
+            {
+                const auto& candidate = inputs[consumed++];
+                if (! candidate.bytes.empty() && candidate.bytes[0] >= 0xF0)
+                {
+                    found = candidate;
+                    return true;
+                }
+            }
+            return false;
+        },
                    timeoutMs);
         return found;
     }

@@ -39,8 +39,7 @@ protected:
     {
         std::map<int, int> blocks;
         h.writeUpdateFile (103, twoRecords());
-        h.respond ([this, command, &blocks] (const Report& r, int) -> std::vector<Report>
-        {
+        h.respond ([this, command, &blocks] (const Report& r, int) -> std::vector<Report> {
             Report reply;
             switch (r[0])
             {
@@ -117,8 +116,7 @@ TEST_F (FaultInjectionInputMessages, AnAnswerTakenBeforeItsSignalIsNotTakenTwice
     h.writeUpdateFile (103, twoRecords());
 
     std::map<int, int> blocks;
-    h.respond ([&blocks] (const Report& r, int) -> std::vector<Report>
-    {
+    h.respond ([&blocks] (const Report& r, int) -> std::vector<Report> {
         switch (r[0])
         {
             case 0xF4: return {}; // answered by the test

@@ -19,7 +19,7 @@ enum class Outcome
     complete,
     failed,
     failedThoughStored, // the controller took the update, but its last word was lost
-    either // the order of a removal, an arrival and the answers decides; only the rule holds
+    either              // the order of a removal, an arrival and the answers decides; only the rule holds
 };
 
 // Faults the test itself brings about while the session runs.
@@ -36,7 +36,7 @@ enum class Pull
 struct Cell
 {
     std::string name;
-    std::string faults;          // simulator commands armed before Start, one per ';'
+    std::string faults;           // simulator commands armed before Start, one per ';'
     std::uint8_t lineCommand = 0; // the answer to this report arrives as random bytes ...
     int lineRecord = 0;           // ... for this record (0: any) ...
     int lineBlock = 0;            // ... and this block of it (0: any)
@@ -51,9 +51,21 @@ struct Cell
 
     Cell (std::string n, std::string f = {}) : name (std::move (n)), faults (std::move (f)) {}
 
-    Cell& completes() { expected = Outcome::complete; return *this; }
-    Cell& failsThoughStored() { expected = Outcome::failedThoughStored; return *this; }
-    Cell& endsEitherWay() { expected = Outcome::either; return *this; }
+    Cell& completes()
+    {
+        expected = Outcome::complete;
+        return *this;
+    }
+    Cell& failsThoughStored()
+    {
+        expected = Outcome::failedThoughStored;
+        return *this;
+    }
+    Cell& endsEitherWay()
+    {
+        expected = Outcome::either;
+        return *this;
+    }
     Cell& garble (std::uint8_t command, int record = 0, int block = 0)
     {
         lineCommand = command;
@@ -67,14 +79,41 @@ struct Cell
         emptyMessage = true;
         return *this;
     }
-    Cell& pulled (Pull p) { pull = p; return *this; }
-    Cell& streamTimeOuts (int low, int high) { minStreamTimeOuts = low; maxStreamTimeOuts = high; return *this; }
-    Cell& modeTimeOuts (int low, int high) { minModeTimeOuts = low; maxModeTimeOuts = high; return *this; }
+    Cell& pulled (Pull p)
+    {
+        pull = p;
+        return *this;
+    }
+    Cell& streamTimeOuts (int low, int high)
+    {
+        minStreamTimeOuts = low;
+        maxStreamTimeOuts = high;
+        return *this;
+    }
+    Cell& modeTimeOuts (int low, int high)
+    {
+        minModeTimeOuts = low;
+        maxModeTimeOuts = high;
+        return *this;
+    }
     Cell& modeTimeOuts (int n) { return modeTimeOuts (n, n); }
-    Cell& answerTimeOuts (int low, int high) { minAnswerTimeOuts = low; maxAnswerTimeOuts = high; return *this; }
+    Cell& answerTimeOuts (int low, int high)
+    {
+        minAnswerTimeOuts = low;
+        maxAnswerTimeOuts = high;
+        return *this;
+    }
     Cell& answerTimeOuts (int n) { return answerTimeOuts (n, n); }
-    Cell& traces (std::vector<std::string> lines) { trace = std::move (lines); return *this; }
-    Cell& thenUpdateAgain() { updateAgain = true; return *this; }
+    Cell& traces (std::vector<std::string> lines)
+    {
+        trace = std::move (lines);
+        return *this;
+    }
+    Cell& thenUpdateAgain()
+    {
+        updateAgain = true;
+        return *this;
+    }
 };
 
 void PrintTo (const Cell& c, std::ostream* out) { *out << c.name; }
@@ -94,31 +133,22 @@ std::vector<Cell> cells()
         // The controller pulled out. While the tool listens for knob reports, the removal
         // usually makes it take the controller for one in update mode already; when the
         // knob reports were counted first, it is pulled during the mode request instead.
-        Cell ("pulled_while_checking_for_knob_reports").pulled (Pull::whileCheckingForStream)
-            .streamTimeOuts (0, 1).modeTimeOuts (0, 14).answerTimeOuts (0, 1),
+        Cell ("pulled_while_checking_for_knob_reports").pulled (Pull::whileCheckingForStream).streamTimeOuts (0, 1).modeTimeOuts (0, 14).answerTimeOuts (0, 1),
         Cell ("pulled_during_mode_switch", "fault unplug mode").modeTimeOuts (14).traces ({ "unexpected response(0x0).", "retry error" }),
         Cell ("pulled_after_information_report", "fault unplug info"),
-        Cell ("pulled_after_start_report", "fault unplug start:" + R).answerTimeOuts (2)
-            .traces ({ "unexpected response(0x0). @430", noAnswer + "359", noAnswer + "458" }),
-        Cell ("pulled_in_middle_of_record", "fault unplug " + middle).answerTimeOuts (1)
-            .traces ({ "unexpected response(0x0). @420", noAnswer + "458" }),
-        Cell ("pulled_during_busy_answers", "fault busy " + last + " ms=10").pulled (Pull::whileLastBlockIsBusy)
-            .answerTimeOuts (0, 1).traces ({ "unexpected response(0x0). @409" }),
+        Cell ("pulled_after_start_report", "fault unplug start:" + R).answerTimeOuts (2).traces ({ "unexpected response(0x0). @430", noAnswer + "359", noAnswer + "458" }),
+        Cell ("pulled_in_middle_of_record", "fault unplug " + middle).answerTimeOuts (1).traces ({ "unexpected response(0x0). @420", noAnswer + "458" }),
+        Cell ("pulled_during_busy_answers", "fault busy " + last + " ms=10").pulled (Pull::whileLastBlockIsBusy).answerTimeOuts (0, 1).traces ({ "unexpected response(0x0). @409" }),
         Cell ("pulled_at_end_report", "fault unplug end count=1").traces ({ "unexpected response(0x0). @473" }),
-        Cell ("pulled_during_busy_end_phase", "fault busy end").pulled (Pull::whileEndIsBusy).answerTimeOuts (0, 1)
-            .traces ({ "Progress Count(" }),
+        Cell ("pulled_during_busy_end_phase", "fault busy end").pulled (Pull::whileEndIsBusy).answerTimeOuts (0, 1).traces ({ "Progress Count(" }),
 
         // Pulled and plugged back in at once: the controller forgets the update it was given.
-        Cell ("replugged_while_checking_for_knob_reports").pulled (Pull::whileCheckingForStreamAndPlugBack).endsEitherWay()
-            .streamTimeOuts (0, 1).modeTimeOuts (0, 15).answerTimeOuts (0, 3).thenUpdateAgain(),
-        Cell ("replugged_during_mode_switch", "fault unplug mode count=1").pulled (Pull::andPlugBack).endsEitherWay()
-            .modeTimeOuts (0, 15).answerTimeOuts (0, 3).thenUpdateAgain(),
-        Cell ("replugged_in_middle_of_record", "fault unplug " + middle + " count=1").pulled (Pull::andPlugBack)
-            .answerTimeOuts (0, 2).thenUpdateAgain(),
+        Cell ("replugged_while_checking_for_knob_reports").pulled (Pull::whileCheckingForStreamAndPlugBack).endsEitherWay().streamTimeOuts (0, 1).modeTimeOuts (0, 15).answerTimeOuts (0, 3).thenUpdateAgain(),
+        Cell ("replugged_during_mode_switch", "fault unplug mode count=1").pulled (Pull::andPlugBack).endsEitherWay().modeTimeOuts (0, 15).answerTimeOuts (0, 3).thenUpdateAgain(),
+        Cell ("replugged_in_middle_of_record", "fault unplug " + middle + " count=1").pulled (Pull::andPlugBack).answerTimeOuts (0, 2).thenUpdateAgain(),
 
         // Wrong codes (the simulator's choice of a code that is wrong at that step).
-        Cell ("wrong_code_to_first_mode_request", "fault wrong mode count=1").completes()
-            .traces ({ "unexpected response(0xf8).", "succeeded to change to Update mode." }),
+        Cell ("wrong_code_to_first_mode_request", "fault wrong mode count=1").completes().traces ({ "unexpected response(0xf8).", "succeeded to change to Update mode." }),
         Cell ("wrong_code_to_every_mode_request", "fault wrong mode").traces ({ "retry error" }),
         Cell ("wrong_code_to_information_report", "fault wrong info"),
         Cell ("wrong_code_to_start_report", "fault wrong start:" + R)
@@ -128,12 +158,10 @@ std::vector<Cell> cells()
         Cell ("wrong_code_to_end_report", "fault wrong end count=1").traces ({ "unexpected response(0xf8). @473" }),
         // The controller has stored everything when its completion answer goes wrong: the
         // tool cannot know, and says the update failed.
-        Cell ("wrong_code_to_completion", "fault wrong write:" + std::to_string (writesBeforeEnd + 3)).failsThoughStored()
-            .traces ({ "Progress Count(", "unexpected response(0xf8). @473" }),
+        Cell ("wrong_code_to_completion", "fault wrong write:" + std::to_string (writesBeforeEnd + 3)).failsThoughStored().traces ({ "Progress Count(", "unexpected response(0xf8). @473" }),
 
         // Silence.
-        Cell ("silence_to_first_mode_request", "fault silence mode count=1").completes().modeTimeOuts (1)
-            .traces ({ "unexpected response(0x1).", "succeeded to change to Update mode." }),
+        Cell ("silence_to_first_mode_request", "fault silence mode count=1").completes().modeTimeOuts (1).traces ({ "unexpected response(0x1).", "succeeded to change to Update mode." }),
         Cell ("silence_to_every_mode_request", "fault silence mode").modeTimeOuts (15).traces ({ "retry error" }),
         Cell ("silence_to_information_report", "fault silence info").answerTimeOuts (1),
         Cell ("silence_to_start_report", "fault silence start:" + R).answerTimeOuts (1).traces ({ noAnswer + "359" }),
@@ -145,7 +173,8 @@ std::vector<Cell> cells()
         // answers to the end reports (twenty of them here).
         Cell ("late_answer_within_time_out", "fault slow " + middle + " ms=" + std::to_string (answerMs * 2 / 3)).completes(),
         Cell ("late_answer_after_time_out", "fault slow " + middle + " ms=" + std::to_string (answerMs + 100) + "; busy-answers 2 20")
-            .answerTimeOuts (1).traces ({ noAnswer + "386" }),
+            .answerTimeOuts (1)
+            .traces ({ noAnswer + "386" }),
 
         // Oversized answers: every answer at that step is longer than any input buffer; what
         // fits holds the right answer, so the update goes through.
@@ -158,23 +187,23 @@ std::vector<Cell> cells()
         Cell ("oversized_knob_reports", "fault oversized stream size=300").completes(),
 
         // Garbage: the answer arrives as random bytes that are no answer of the protocol.
-        Cell ("garbage_to_mode_request").garble (0xF4).completes().modeTimeOuts (1)
-            .traces ({ "succeeded to change to Update mode." }),
+        Cell ("garbage_to_mode_request").garble (0xF4).completes().modeTimeOuts (1).traces ({ "succeeded to change to Update mode." }),
         Cell ("garbage_to_information_report").garble (0xF0).answerTimeOuts (1),
         Cell ("garbage_to_start_report").garble (0xF1, faultRecord).answerTimeOuts (1).traces ({ noAnswer + "359" }),
         Cell ("garbage_to_data_block").garble (0xF3, faultRecord, 2).answerTimeOuts (1).traces ({ noAnswer + "386" }),
         // Busy answers that come together reach the worker as one, the garbage behind them:
         // the wait for the block or the one between busy answers runs out.
-        Cell ("garbage_to_last_block").garble (0xF3, faultRecord, faultRecordBlocks).answerTimeOuts (1)
-            .traces ({ noAnswer }),
+        Cell ("garbage_to_last_block").garble (0xF3, faultRecord, faultRecordBlocks).answerTimeOuts (1).traces ({ noAnswer }),
         Cell ("garbage_to_end_report").garble (0xF2).answerTimeOuts (1).traces ({ noAnswer + "458" }),
 
         // Input announced that is not there (its report read already, or lost): an input
         // message with nothing to read comes before the answer, which is a little late.
         Cell ("empty_input_message_before_information_answer", "fault slow info ms=40")
-            .emptyMessageAfter (0xF0).completes(),
+            .emptyMessageAfter (0xF0)
+            .completes(),
         Cell ("empty_input_message_before_data_block_answer", "fault slow " + middle + " ms=40")
-            .emptyMessageAfter (0xF3, faultRecord, 2).completes(),
+            .emptyMessageAfter (0xF3, faultRecord, 2)
+            .completes(),
     };
 }
 
@@ -212,8 +241,7 @@ protected:
             case Pull::whileCheckingForStreamAndPlugBack:
             {
                 const bool plugBack = cell.pull == Pull::whileCheckingForStreamAndPlugBack;
-                return [done, plugBack] (MainComponent& ui)
-                {
+                return [done, plugBack] (MainComponent& ui) {
                     if (*done || MainComponentProbe::screenState (ui) != Updating)
                         return;
                     *done = sim().detach() == 1;
@@ -222,20 +250,17 @@ protected:
                 };
             }
             case Pull::whileLastBlockIsBusy:
-                return [done, answerIsBusy] (MainComponent& ui)
-                {
+                return [done, answerIsBusy] (MainComponent& ui) {
                     if (! *done && sim().writeCount() >= writesThrough (faultRecord, faultRecordBlocks) && answerIsBusy (ui))
                         *done = sim().detach() == 1;
                 };
             case Pull::whileEndIsBusy:
-                return [done, answerIsBusy] (MainComponent& ui)
-                {
+                return [done, answerIsBusy] (MainComponent& ui) {
                     if (! *done && sim().writeCount() >= writesBeforeEnd + 2 && answerIsBusy (ui))
                         *done = sim().detach() == 1;
                 };
             case Pull::andPlugBack:
-                return [done] (MainComponent&)
-                {
+                return [done] (MainComponent&) {
                     if (! *done && sim().isAttached() == 0)
                         *done = sim().attach() >= 0;
                 };
@@ -244,7 +269,6 @@ protected:
         }
         return {};
     }
-
 };
 
 TEST_P (FaultInjectionCell, EndsInTimeAndNeverClaimsAnUpdateTheControllerDoesNotHold)
@@ -293,7 +317,8 @@ TEST_P (FaultInjectionCell, EndsInTimeAndNeverClaimsAnUpdateTheControllerDoesNot
     RecordProperty ("held", held.text);
     RecordProperty ("ms", (int) run.ms);
 
-    ASSERT_TRUE (run.ended) << "no final screen " << run.ms << " ms after Start; the trace:\n" << run.trace;
+    ASSERT_TRUE (run.ended) << "no final screen " << run.ms << " ms after Start; the trace:\n"
+                            << run.trace;
     SCOPED_TRACE (juce::String::formatted ("the last answer taken: 0x%02x 0x%02x", run.lastCode, run.lastValue).toStdString());
     EXPECT_LE (run.ms, boundMs) << "longer than its time-outs allow";
     EXPECT_GE (run.ms, lowerMs - 20) << "it gave up before its time-outs ran out";
@@ -336,7 +361,8 @@ TEST_P (FaultInjectionCell, EndsInTimeAndNeverClaimsAnUpdateTheControllerDoesNot
     }
 
     for (const auto& line : cell.trace)
-        EXPECT_NE (run.trace.find (line), std::string::npos) << "no \"" << line << "\" in the trace:\n" << run.trace;
+        EXPECT_NE (run.trace.find (line), std::string::npos) << "no \"" << line << "\" in the trace:\n"
+                                                             << run.trace;
 
     if (cell.updateAgain && run.state == UpdateFailed)
     {

@@ -42,7 +42,8 @@ struct Script
             t += (t.empty() ? "" : "; ") + c;
         if (line.command != 0)
             t += juce::String::formatted ("%sline %s after 0x%02X record %d block %d", t.empty() ? "" : "; ",
-                                          line.emptyMessage ? "empty-message" : line.leadingZero ? "zero-report" : "garbage",
+                                          line.emptyMessage ? "empty-message" : line.leadingZero ? "zero-report"
+                                                                                                 : "garbage",
                                           line.command, line.record, line.block)
                      .toStdString();
         if (plugBack)
@@ -59,18 +60,34 @@ Script drawScript (std::uint32_t seed, bool resets)
     const int writesAtEnd = writesBeforeEnd + 1;
 
     Script s;
-    auto step = [&] (bool withStream) -> std::string
-    {
+    auto step = [&] (bool withStream) -> std::string {
         switch (pick (withStream ? 9 : 8))
         {
             case 0: return "mode";
             case 1: return "info";
             case 2: return "start:" + std::to_string (record().first);
-            case 3: { auto r = record(); if (r.second == 0) return "info"; return "block:" + std::to_string (r.first) + "." + std::to_string (1 + pick (r.second)); }
-            case 4: { auto r = record(); if (r.second == 0) return "mode"; return "last:" + std::to_string (r.first); }
+            case 3:
+            {
+                auto r = record();
+                if (r.second == 0)
+                    return "info";
+                return "block:" + std::to_string (r.first) + "." + std::to_string (1 + pick (r.second));
+            }
+            case 4:
+            {
+                auto r = record();
+                if (r.second == 0)
+                    return "mode";
+                return "last:" + std::to_string (r.first);
+            }
             case 5: s.lastWordAtRisk = true; return "end";
             case 6: return "data:" + std::to_string (1 + pick (9));
-            case 7: { const int n = 1 + pick (writesAtEnd + 2); s.lastWordAtRisk = s.lastWordAtRisk || n >= writesAtEnd; return "write:" + std::to_string (n); }
+            case 7:
+            {
+                const int n = 1 + pick (writesAtEnd + 2);
+                s.lastWordAtRisk = s.lastWordAtRisk || n >= writesAtEnd;
+                return "write:" + std::to_string (n);
+            }
             default: return "stream";
         }
     };
@@ -85,8 +102,14 @@ Script drawScript (std::uint32_t seed, bool resets)
                 s.plugBack = s.plugBack || pick (2) == 0;
                 s.classes.push_back ("pull");
                 break;
-            case 1: s.commands.push_back ("fault wrong " + step (false) + " count=1"); s.classes.push_back ("wrong"); break;
-            case 2: s.commands.push_back ("fault silence " + step (false) + " count=1"); s.classes.push_back ("silence"); break;
+            case 1:
+                s.commands.push_back ("fault wrong " + step (false) + " count=1");
+                s.classes.push_back ("wrong");
+                break;
+            case 2:
+                s.commands.push_back ("fault silence " + step (false) + " count=1");
+                s.classes.push_back ("silence");
+                break;
             case 3:
             {
                 const int ms = 5 + pick (answerMs * 3 / 2);
@@ -132,8 +155,14 @@ Script drawScript (std::uint32_t seed, bool resets)
                     s.line.bytes[0] = (std::uint8_t) random();
                 switch (pick (3))
                 {
-                    case 0: s.line.emptyMessage = true; s.classes.push_back ("empty message"); break;
-                    case 1: s.line.leadingZero = true; s.classes.push_back ("0x00 report"); break;
+                    case 0:
+                        s.line.emptyMessage = true;
+                        s.classes.push_back ("empty message");
+                        break;
+                    case 1:
+                        s.line.leadingZero = true;
+                        s.classes.push_back ("0x00 report");
+                        break;
                     default: s.classes.push_back ("garbage"); break;
                 }
                 break;
@@ -234,8 +263,7 @@ TEST_F (FaultSoak, EveryRunEndsInTimeWithTheOutcomeTheControllerHolds)
         for (auto& c : script.commands)
             ASSERT_EQ (sim().command (c.c_str()), 1) << c;
 
-        auto plugBack = [done = false, wanted = script.plugBack] (MainComponent&) mutable
-        {
+        auto plugBack = [done = false, wanted = script.plugBack] (MainComponent&) mutable {
             if (wanted && ! done && sim().isAttached() == 0)
                 done = sim().attach() >= 0;
         };
@@ -260,7 +288,8 @@ TEST_F (FaultSoak, EveryRunEndsInTimeWithTheOutcomeTheControllerHolds)
                             || std::regex_search (run.trace, std::regex ("unexpected response\\(0x[1-9a-f]"));
         const bool rightOutcome = run.state == UpdateComplete ? holdsTheUpdate
                                                               : (script.lastWordAtRisk || gaveUp || ! holdsTheUpdate);
-        EXPECT_TRUE (inTime) << "no final screen within what its time-outs allow\n" << fault;
+        EXPECT_TRUE (inTime) << "no final screen within what its time-outs allow\n"
+                             << fault;
         EXPECT_TRUE (finalScreen) << fault;
         EXPECT_TRUE (rightOutcome) << (run.state == UpdateComplete ? "complete, but the controller does not hold the update\n"
                                                                    : "failed, but the controller holds the update\n")

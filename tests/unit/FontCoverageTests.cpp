@@ -1,8 +1,8 @@
 // The fonts the tables name, as this system serves them: every text a screen shows must
 // have real glyphs in its language's font.
+#include "platform/UserLocale.h"
 #include "platform/linux/FontResolver.h"
 #include "platform/linux/OutlineTypeface.h"
-#include "platform/UserLocale.h"
 #include "text/TxtLoader.h"
 #include "ui/MainComponent.h"
 
@@ -38,9 +38,16 @@ protected:
         const auto& entry = loader->getText (i);
         switch (i)
         {
-            case 11: case 12: case 15: case 17: case 20: case 21: case 23:
+            case 11:
+            case 12:
+            case 15:
+            case 17:
+            case 20:
+            case 21:
+            case 23:
                 return MainComponent::formatText (entry.toRawUTF8(), loader->getText (2).toRawUTF8());
-            case 13: case 14:
+            case 13:
+            case 14:
                 return MainComponent::formatText (entry.toRawUTF8(), 1, 3);
             default:
                 return entry;
@@ -178,8 +185,7 @@ TEST_F (FontTest, MissingGlyphsFallBackInsteadOfBoxes)
     const auto text = juce::String::fromUTF8 ("\xED\x95\x9C");
     const juce::String savedFallback = juce::Font::getFallbackFontName();
 
-    auto drawnPixels = [&text] (const juce::String& fallback)
-    {
+    auto drawnPixels = [&text] (const juce::String& fallback) {
         juce::Font::setFallbackFontName (fallback);
         juce::Image image (juce::Image::ARGB, 40, 20, true);
         {

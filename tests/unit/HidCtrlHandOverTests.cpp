@@ -57,7 +57,8 @@ bool writeOnceTheNextNumberIsTaken()
     if (handOverUtil->getHidNumber() != 2)
         return false;
     sem_post (&workerGo);
-    while (sem_wait (&workerDone) != 0) {}
+    while (sem_wait (&workerDone) != 0)
+    {}
     return true;
 }
 } // namespace
@@ -73,23 +74,22 @@ TEST_F (HidCtrlHandOver, AWriteDuringTheHandOverNeverReachesTheNextDevice)
 
     std::mutex lock;
     std::vector<int> writtenTo;
-    device.onWrite ([&] (int number, const ScriptedDevice::Report&)
-                    {
-                        std::lock_guard<std::mutex> guard (lock);
-                        writtenTo.push_back (number);
-                        return 1;
-                    });
+    device.onWrite ([&] (int number, const ScriptedDevice::Report&) {
+        std::lock_guard<std::mutex> guard (lock);
+        writtenTo.push_back (number);
+        return 1;
+    });
 
     sem_init (&workerGo, 0, 0);
     sem_init (&workerDone, 0, 0);
     handOverUtil = ctrl.util;
-    std::thread worker ([&]
-                        {
-                            while (sem_wait (&workerGo) != 0) {}
-                            const std::uint8_t modeRequest[64] { 0xF4 };
-                            ctrl.write (modeRequest, 64);
-                            sem_post (&workerDone);
-                        });
+    std::thread worker ([&] {
+        while (sem_wait (&workerGo) != 0)
+        {}
+        const std::uint8_t modeRequest[64] { 0xF4 };
+        ctrl.write (modeRequest, 64);
+        sem_post (&workerDone);
+    });
 
     {
         InstructionStepper stepper (&writeOnceTheNextNumberIsTaken);
@@ -111,4 +111,3 @@ TEST_F (HidCtrlHandOver, AWriteDuringTheHandOverNeverReachesTheNextDevice)
     EXPECT_EQ (owner.heard.back(), "attached");
     EXPECT_EQ (ctrl.state.load(), HidCtrl::Connected);
 }
-

@@ -8,10 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <functional>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -79,7 +79,7 @@ public:
         std::vector<Report> written;
         bool gone = false;
         bool failWrites = false;
-        int readErrors = 0; // reads that fail before the device reads again
+        int readErrors = 0;                             // reads that fail before the device reads again
         std::map<int, std::set<std::thread::id>> users; // threads by handle
         int handles = 0;
     };
@@ -232,11 +232,10 @@ protected:
     FakeBackend backend;
     std::mutex lock;
     std::vector<Posted> messages;
-    DeviceBridge bridge { backend, [this] (Event e, int n)
-                          {
-                              std::lock_guard<std::mutex> guard (lock);
-                              messages.push_back ({ e, n });
-                          } };
+    DeviceBridge bridge { backend, [this] (Event e, int n) {
+                             std::lock_guard<std::mutex> guard (lock);
+                             messages.push_back ({ e, n });
+                         } };
 };
 } // namespace
 

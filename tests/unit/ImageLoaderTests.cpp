@@ -53,11 +53,33 @@ Bytes bitmap (std::int32_t width, std::int32_t height, int bitsPerPixel, const B
 Bytes smallBitmap()
 {
     return bitmap (3, 2, 24, {
-        // bottom row: blue, green, red pixels (stored B, G, R)
-        0xff, 0x00, 0x00,  0x00, 0xff, 0x00,  0x00, 0x00, 0xff,  0, 0, 0,
-        // top row: white, black, grey
-        0xff, 0xff, 0xff,  0x00, 0x00, 0x00,  0x40, 0x50, 0x60,  0, 0, 0,
-    });
+                                 // bottom row: blue, green, red pixels (stored B, G, R)
+                                 0xff,
+                                 0x00,
+                                 0x00,
+                                 0x00,
+                                 0xff,
+                                 0x00,
+                                 0x00,
+                                 0x00,
+                                 0xff,
+                                 0,
+                                 0,
+                                 0,
+                                 // top row: white, black, grey
+                                 0xff,
+                                 0xff,
+                                 0xff,
+                                 0x00,
+                                 0x00,
+                                 0x00,
+                                 0x40,
+                                 0x50,
+                                 0x60,
+                                 0,
+                                 0,
+                                 0,
+                             });
 }
 
 // Bytes placed so that the first byte after them is on an unreadable page: reading one
@@ -218,8 +240,7 @@ TEST (ImageLoader, CorruptPngsAreRefusedWithoutHarm)
     }
 
     // Pictures wider or higher than 4096 pixels are not taken.
-    auto pngOf = [] (int w, int h)
-    {
+    auto pngOf = [] (int w, int h) {
         juce::MemoryOutputStream out;
         juce::PNGImageFormat().writeImageToStream (juce::Image (juce::Image::ARGB, w, h, true), out);
         return Bytes ((const std::uint8_t*) out.getData(), (const std::uint8_t*) out.getData() + out.getDataSize());
@@ -251,7 +272,7 @@ TEST (BmpDecoder, Bottom24BitRowsBecomeTopRowsOfAnRgbImage)
 
 TEST (BmpDecoder, ThirtyTwoBitKeepsItsAlpha)
 {
-    const auto image = decodeGuarded (bitmap (2, 1, 32, { 0x10, 0x20, 0x30, 0xff,  0x00, 0x00, 0x00, 0x00 }));
+    const auto image = decodeGuarded (bitmap (2, 1, 32, { 0x10, 0x20, 0x30, 0xff, 0x00, 0x00, 0x00, 0x00 }));
 
     ASSERT_TRUE (image.isValid());
     EXPECT_EQ (image.getFormat(), juce::Image::ARGB);

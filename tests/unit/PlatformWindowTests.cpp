@@ -59,11 +59,10 @@ protected:
 
 TEST_F (HiddenWindow, MessagesFromOtherThreadsRunOnTheMessageThreadInPostingOrder)
 {
-    std::thread poster ([this]
-                        {
-                            for (WPARAM i = 0; i < 200; ++i)
-                                EXPECT_NE (PostMessageA (window, WM_USER + 3, i, 0), 0);
-                        });
+    std::thread poster ([this] {
+        for (WPARAM i = 0; i < 200; ++i)
+            EXPECT_NE (PostMessageA (window, WM_USER + 3, i, 0), 0);
+    });
     poster.join();
 
     ASSERT_TRUE (testsupport::pumpUntil ([] { return received().size() == 200; }));
@@ -94,16 +93,15 @@ TEST_F (HiddenWindow, PostingWhileTheWindowIsDestroyedNeverCrashes)
     std::atomic<int> accepted { 0 };
     std::vector<std::thread> posters;
     for (int t = 0; t < 3; ++t)
-        posters.emplace_back ([&, this]
-                              {
-                                  // Bounded: JUCE's queue is not meant for floods.
-                                  for (int i = 0; i < 3000 && ! stop; ++i)
-                                  {
-                                      accepted += PostMessageA (window, WM_USER + 3, 1, 0);
-                                      if (i % 64 == 0)
-                                          std::this_thread::yield();
-                                  }
-                              });
+        posters.emplace_back ([&, this] {
+            // Bounded: JUCE's queue is not meant for floods.
+            for (int i = 0; i < 3000 && ! stop; ++i)
+            {
+                accepted += PostMessageA (window, WM_USER + 3, 1, 0);
+                if (i % 64 == 0)
+                    std::this_thread::yield();
+            }
+        });
 
     testsupport::pumpUntil ([] { return received().size() > 100; });
     DestroyWindow (window);

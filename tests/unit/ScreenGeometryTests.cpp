@@ -70,7 +70,7 @@ juce::String withoutWhitespace (const juce::String& text)
 bool sameGlyph (const juce::PositionedGlyph& a, const juce::PositionedGlyph& b)
 {
     return a.getCharacter() == b.getCharacter() && std::abs (a.getLeft() - b.getLeft()) < 0.01f
-        && std::abs (a.getBaselineY() - b.getBaselineY()) < 0.01f;
+           && std::abs (a.getBaselineY() - b.getBaselineY()) < 0.01f;
 }
 
 // Where part appears, glyph for glyph, inside whole; -1 if nowhere.
@@ -163,8 +163,7 @@ TEST_F (ScreenGeometry, EnglishButtonTextsAndTitle)
     open();
     useLanguage (0);
 
-    auto texts = [this] (const char* shot)
-    {
+    auto texts = [this] (const char* shot) {
         this->shoot (shot);
         juce::String s;
         if (okButton().isVisible())
@@ -446,8 +445,7 @@ TEST_F (ScreenGeometry, EveryLanguagesFormatsTakeTheArgumentsTheScreensPass)
 {
     // The screens pass one string, or two ints; a conversion beyond them, or of another
     // type, would read garbage. Fewer conversions are harmless.
-    auto consumesOnly = [] (const juce::StringArray& conversions, int count, juce::juce_wchar type)
-    {
+    auto consumesOnly = [] (const juce::StringArray& conversions, int count, juce::juce_wchar type) {
         if (conversions.size() > count)
             return false;
         for (const auto& c : conversions)

@@ -48,7 +48,7 @@ TEST_F (ScreenPixels, WarningSignInsideItsSquareOnExactlyThreeScreens)
             SCOPED_TRACE (juce::String (shot.name) + " at " + juce::String (w));
             const auto image = shoot (shot.name);
             const bool withSign = juce::String (shot.name) == "not-found" || juce::String (shot.name) == "failed"
-                               || juce::String (shot.name) == "file-error";
+                                  || juce::String (shot.name) == "file-error";
 
             const auto yellow = boundsOf (image, image.getBounds(), isSignYellow);
             if (! withSign)
@@ -89,7 +89,7 @@ TEST_F (ScreenPixels, ButtonFacesAndBevels)
         EXPECT_TRUE (isRgb (image, x0, 140, 255, 255, 255, 3));      // left
         EXPECT_TRUE (isRgb (image, x0 + 99, 140, 0, 0, 0, 3));       // right
         EXPECT_TRUE (isRgb (image, x0 + 50, 149, 0, 0, 0, 3));       // bottom
-        EXPECT_TRUE (isRgb (image, x0 + 50, 129, 234, 234, 234)); // nothing outside
+        EXPECT_TRUE (isRgb (image, x0 + 50, 129, 234, 234, 234));    // nothing outside
         EXPECT_TRUE (isRgb (image, x0 + 50, 150, 234, 234, 234));
     }
 

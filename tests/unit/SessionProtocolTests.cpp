@@ -38,8 +38,18 @@ std::vector<UpdateRecordSpec> recordsSending (std::initializer_list<int> sent, s
     return records;
 }
 
-Report modeReport() { Report r (64, 0); r[0] = 0xF4; return r; }
-Report endReport() { Report r (64, 0); r[0] = 0xF2; return r; }
+Report modeReport()
+{
+    Report r (64, 0);
+    r[0] = 0xF4;
+    return r;
+}
+Report endReport()
+{
+    Report r (64, 0);
+    r[0] = 0xF2;
+    return r;
+}
 
 Report startReport (int number, std::uint32_t length)
 {
@@ -157,8 +167,7 @@ TEST_F (SessionProtocol, AFullUpdateSendsEveryReportByteForByte)
     std::map<int, size_t> blockIndex;
     int ends = 0;
 
-    start (records, [&] (const Report& r, int) -> std::vector<Report>
-    {
+    start (records, [&] (const Report& r, int) -> std::vector<Report> {
         switch (r[0])
         {
             case 0xF0: return { answer (0xF8, 0x33) };
@@ -184,13 +193,22 @@ TEST_F (SessionProtocol, AFullUpdateSendsEveryReportByteForByte)
 
     const std::vector<Report> expected {
         info,
-        startReport (1, 130), dataReport (1, records[0].data, 0), dataReport (1, records[0].data, 1), dataReport (1, records[0].data, 2),
+        startReport (1, 130),
+        dataReport (1, records[0].data, 0),
+        dataReport (1, records[0].data, 1),
+        dataReport (1, records[0].data, 2),
         startReport (2, 0),
-        startReport (4, 63), dataReport (4, records[3].data, 0), dataReport (4, records[3].data, 1),
-        startReport (5, 62), dataReport (5, records[4].data, 0),
-        startReport (6, 5), dataReport (6, records[5].data, 0),
-        startReport (12, 5), dataReport (12, records[11].data, 0),
-        endReport(), endReport(),
+        startReport (4, 63),
+        dataReport (4, records[3].data, 0),
+        dataReport (4, records[3].data, 1),
+        startReport (5, 62),
+        dataReport (5, records[4].data, 0),
+        startReport (6, 5),
+        dataReport (6, records[5].data, 0),
+        startReport (12, 5),
+        dataReport (12, records[11].data, 0),
+        endReport(),
+        endReport(),
     };
 
     const auto writes = h.writes();
@@ -204,24 +222,28 @@ TEST_F (SessionProtocol, AFullUpdateSendsEveryReportByteForByte)
     EXPECT_EQ (countCode (writes, 0xF4), 0);
 
     EXPECT_EQ (h.traceLines(), (Lines {
-        "KRV-7000 has been already Update mode.",
-        "HID_UPDATE_ANS_RCV_OK(0xf9, 10). @416",
-        "HID_UPDATE_ANS_DL_OK(0xfe, 20). @402",
-        "Skip to update 2.",
-        "HID_UPDATE_ANS_PRGRESS_CHK(0xf7, 25). @489",
-        "HID_UPDATE_ANS_PRGRESS_CHK(0xf7, 30). @489",
-        "HID_UPDATE_ANS_RCV_OK(0xf9, 35). @416",
-        "HID_UPDATE_ANS_REQ_NEXT(0xfb, 35). @407",
-        "HID_UPDATE_ANS_REQ_NEXT(0xfb, 50). @407",
-        "Skip to update 6.", "Skip to update 7.", "Skip to update 8.", "Skip to update 9.", "Skip to update 10.",
-        "HID_UPDATE_ANS_DL_OK(0xfe, 90). @402",
-        "Progress Count(0.950000). @471",
-        "HID_UPDATE_ANS_COMPLETE(0xfc, 100). @467",
-    }));
+                                   "KRV-7000 has been already Update mode.",
+                                   "HID_UPDATE_ANS_RCV_OK(0xf9, 10). @416",
+                                   "HID_UPDATE_ANS_DL_OK(0xfe, 20). @402",
+                                   "Skip to update 2.",
+                                   "HID_UPDATE_ANS_PRGRESS_CHK(0xf7, 25). @489",
+                                   "HID_UPDATE_ANS_PRGRESS_CHK(0xf7, 30). @489",
+                                   "HID_UPDATE_ANS_RCV_OK(0xf9, 35). @416",
+                                   "HID_UPDATE_ANS_REQ_NEXT(0xfb, 35). @407",
+                                   "HID_UPDATE_ANS_REQ_NEXT(0xfb, 50). @407",
+                                   "Skip to update 6.",
+                                   "Skip to update 7.",
+                                   "Skip to update 8.",
+                                   "Skip to update 9.",
+                                   "Skip to update 10.",
+                                   "HID_UPDATE_ANS_DL_OK(0xfe, 90). @402",
+                                   "Progress Count(0.950000). @471",
+                                   "HID_UPDATE_ANS_COMPLETE(0xfc, 100). @467",
+                               }));
 
     // Progress is the device's last percentage, seen as each report goes out.
     EXPECT_EQ (h.progressAtEachWrite(), (std::vector<double> {
-        0.0, 0.0, 0.0, 0.10, 0.10, 0.20, 0.20, 0.20, 0.35, 0.35, 0.35, 0.35, 0.35, 0.50, 0.50, 0.90, 0.95 }));
+                                            0.0, 0.0, 0.0, 0.10, 0.10, 0.20, 0.20, 0.20, 0.35, 0.35, 0.35, 0.35, 0.35, 0.50, 0.50, 0.90, 0.95 }));
     EXPECT_EQ (MainComponentProbe::progressValue (h.ui()), 1.0);
     EXPECT_EQ (MainComponentProbe::lastPercent (h.ui()), 90.0);
 }
@@ -237,10 +259,9 @@ TEST_F (SessionProtocol, ASilentDeviceWithNoRecordToSendGetsInfoAndEndOnly)
     EXPECT_EQ (writes[0][9], 0x00) << "nothing to send";
     EXPECT_EQ (writes[1], endReport());
 
-    EXPECT_EQ (h.traceLines(), concat ({
-        { "KRV-7000 has been already Update mode." },
-        skipLines ({ 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11 }),
-        { "HID_UPDATE_ANS_COMPLETE(0xfc, 100). @467" } }));
+    EXPECT_EQ (h.traceLines(), concat ({ { "KRV-7000 has been already Update mode." },
+                                         skipLines ({ 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11 }),
+                                         { "HID_UPDATE_ANS_COMPLETE(0xfc, 100). @467" } }));
 }
 
 TEST_F (SessionProtocol, AStreamingDeviceIsAskedToEnterUpdateMode)
@@ -254,11 +275,10 @@ TEST_F (SessionProtocol, AStreamingDeviceIsAskedToEnterUpdateMode)
     EXPECT_EQ (writes[0], modeReport());
     EXPECT_EQ (writes[1][0], 0xF0);
 
-    EXPECT_EQ (h.traceLines(), concat ({
-        { "send request for update.", "succeeded to change to Update mode.",
-          "HID_UPDATE_ANS_DL_OK(0xfe, 1). @402" },
-        skipLines ({ 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11 }),
-        { "HID_UPDATE_ANS_COMPLETE(0xfc, 100). @467" } }));
+    EXPECT_EQ (h.traceLines(), concat ({ { "send request for update.", "succeeded to change to Update mode.",
+                                           "HID_UPDATE_ANS_DL_OK(0xfe, 1). @402" },
+                                         skipLines ({ 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11 }),
+                                         { "HID_UPDATE_ANS_COMPLETE(0xfc, 100). @467" } }));
 }
 
 TEST_F (SessionProtocol, KnobReportsStillOnTheirWayAreNotTakenForAnswers)
@@ -267,13 +287,14 @@ TEST_F (SessionProtocol, KnobReportsStillOnTheirWayAreNotTakenForAnswers)
     // the mode request, and more arrive while the information report is out.
     h.timings.streamingMs = 1000;
     WillingController controller;
-    start (recordsSending ({ 0, 3 }), [&] (const Report& r, int index) -> std::vector<Report>
-    {
-        auto answers = controller (r, index);
-        if (r[0] == 0xF4 || r[0] == 0xF0)
-            answers.insert (answers.begin(), { answer (0x01, 7), answer (0x00, 8) }); // idle knobs report 0x00
-        return answers;
-    }, true);
+    start (
+        recordsSending ({ 0, 3 }), [&] (const Report& r, int index) -> std::vector<Report> {
+            auto answers = controller (r, index);
+            if (r[0] == 0xF4 || r[0] == 0xF0)
+                answers.insert (answers.begin(), { answer (0x01, 7), answer (0x00, 8) }); // idle knobs report 0x00
+            return answers;
+        },
+        true);
     finish (UpdateComplete);
 
     EXPECT_EQ (countCode (h.writes(), 0xF4), 1);
@@ -288,8 +309,7 @@ TEST_F (SessionProtocol, KnobReportsStillOnTheirWayAreNotTakenForAnswers)
 TEST_F (SessionProtocol, AControllerThatWentAwayAfterTheModeSwitchNeverEndsComplete)
 {
     WillingController controller;
-    start (recordsSending ({ 0, 3, 5 }), [&] (const Report& r, int index) -> std::vector<Report>
-    {
+    start (recordsSending ({ 0, 3, 5 }), [&] (const Report& r, int index) -> std::vector<Report> {
         if (r[0] == 0xF1 && r[1] == 4)
         {
             h.device.unplug (UpdateSessionHarness::hidNumber);
@@ -311,8 +331,7 @@ TEST_F (SessionProtocol, AControllerThatWentAwayAfterTheModeSwitchNeverEndsCompl
 TEST_F (SessionProtocol, ARemovalRightBehindTheCompletionAnswerLeavesTheUpdateComplete)
 {
     WillingController controller;
-    start (recordsSending ({ 0 }), [&] (const Report& r, int index) -> std::vector<Report>
-    {
+    start (recordsSending ({ 0 }), [&] (const Report& r, int index) -> std::vector<Report> {
         if (r[0] != 0xF2)
             return controller (r, index);
 
@@ -331,10 +350,11 @@ TEST_F (SessionProtocol, ARemovalRightBehindTheCompletionAnswerLeavesTheUpdateCo
 TEST_F (SessionProtocol, FifteenRefusedModeRequestsFailBeforeTheInformationReport)
 {
     h.timings.streamingMs = 1000;
-    start (recordsSending ({ 0 }), [] (const Report& r, int) -> std::vector<Report>
-    {
-        return { r[0] == 0xF4 ? answer (0xF6, 0) : answer (0xF8, 0) };
-    }, true);
+    start (
+        recordsSending ({ 0 }), [] (const Report& r, int) -> std::vector<Report> {
+            return { r[0] == 0xF4 ? answer (0xF6, 0) : answer (0xF8, 0) };
+        },
+        true);
     finish (UpdateFailed);
 
     const auto writes = h.writes();
@@ -354,7 +374,8 @@ TEST_F (SessionProtocol, FifteenRefusedModeRequestsFailBeforeTheInformationRepor
 TEST_F (SessionProtocol, AModeAnswerOtherThanZeroOrOneFailsAtOnce)
 {
     h.timings.streamingMs = 1000;
-    start (recordsSending ({ 0 }), [] (const Report&, int) -> std::vector<Report> { return { answer (0xF6, 0x2A) }; }, true);
+    start (
+        recordsSending ({ 0 }), [] (const Report&, int) -> std::vector<Report> { return { answer (0xF6, 0x2A) }; }, true);
     finish (UpdateFailed);
 
     EXPECT_EQ (h.writes().size(), 1u);
@@ -367,14 +388,15 @@ TEST_F (SessionProtocol, AnUnansweredOrWrongModeAnswerIsRetried)
     h.timings.streamingMs = 1000;
     h.timings.modeAnswerMs = 100;
     WillingController controller;
-    start (recordsSending ({}), [&] (const Report& r, int index) -> std::vector<Report>
-    {
-        if (r[0] == 0xF4 && index == 0)
-            return {}; // no answer: the last unasked report (code 0x01) is read as the answer
-        if (r[0] == 0xF4 && index == 1)
-            return { answer (0x42, 1) };
-        return controller (r, index);
-    }, true);
+    start (
+        recordsSending ({}), [&] (const Report& r, int index) -> std::vector<Report> {
+            if (r[0] == 0xF4 && index == 0)
+                return {}; // no answer: the last unasked report (code 0x01) is read as the answer
+            if (r[0] == 0xF4 && index == 1)
+                return { answer (0x42, 1) };
+            return controller (r, index);
+        },
+        true);
     finish (UpdateComplete);
 
     EXPECT_EQ (countCode (h.writes(), 0xF4), 3);
@@ -388,8 +410,7 @@ TEST_F (SessionProtocol, AnUnansweredOrWrongModeAnswerIsRetried)
 
 TEST_F (SessionProtocol, AWrongOrMissingAnswerToTheInformationReportFailsWithoutEndReport)
 {
-    start (recordsSending ({ 0 }), [] (const Report& r, int) -> std::vector<Report>
-    {
+    start (recordsSending ({ 0 }), [] (const Report& r, int) -> std::vector<Report> {
         return { r[0] == 0xF0 ? answer (0xF9, 0) : answer (0xFC, 100) };
     });
     finish (UpdateFailed);
@@ -411,8 +432,7 @@ TEST_F (SessionProtocol, NoAnswerToTheInformationReportFailsWithoutEndReport)
 TEST_F (SessionProtocol, AWrongAnswerToAStartReportSkipsThatRecordOnly)
 {
     WillingController controller;
-    start (recordsSending ({ 0, 1 }, 70), [&] (const Report& r, int index) -> std::vector<Report>
-    {
+    start (recordsSending ({ 0, 1 }, 70), [&] (const Report& r, int index) -> std::vector<Report> {
         if (r[0] == 0xF1 && r[1] == 1)
             return { answer (0xF7, 40) }; // busy counts as wrong here
         return controller (r, index);
@@ -430,13 +450,12 @@ TEST_F (SessionProtocol, AWrongAnswerToAStartReportSkipsThatRecordOnly)
     EXPECT_EQ (countCode (writes, 0xF3), 2);
     EXPECT_EQ (countCode (writes, 0xF2), 1);
 
-    EXPECT_EQ (h.traceLines(), concat ({
-        { "KRV-7000 has been already Update mode.",
-          "unexpected response(0xf7). @430",
-          "HID_UPDATE_ANS_RCV_OK(0xf9, 1). @416",
-          "HID_UPDATE_ANS_DL_OK(0xfe, 2). @402" },
-        skipLines ({ 2, 3, 4, 5, 6, 7, 8, 9, 10, 11 }),
-        { "HID_UPDATE_ANS_COMPLETE(0xfc, 100). @467" } }));
+    EXPECT_EQ (h.traceLines(), concat ({ { "KRV-7000 has been already Update mode.",
+                                           "unexpected response(0xf7). @430",
+                                           "HID_UPDATE_ANS_RCV_OK(0xf9, 1). @416",
+                                           "HID_UPDATE_ANS_DL_OK(0xfe, 2). @402" },
+                                         skipLines ({ 2, 3, 4, 5, 6, 7, 8, 9, 10, 11 }),
+                                         { "HID_UPDATE_ANS_COMPLETE(0xfc, 100). @467" } }));
 }
 
 TEST_F (SessionProtocol, ARecordOfLengthZeroSendsStartOnly)
@@ -454,8 +473,7 @@ TEST_F (SessionProtocol, ARecordOfLengthZeroSendsStartOnly)
 
 TEST_F (SessionProtocol, RcvOkToTheOnlyBlockOfARecordFailsButTheEndReportStillGoes)
 {
-    start (recordsSending ({ 0, 1 }, 62), [] (const Report& r, int) -> std::vector<Report>
-    {
+    start (recordsSending ({ 0, 1 }, 62), [] (const Report& r, int) -> std::vector<Report> {
         switch (r[0])
         {
             case 0xF0: return { answer (0xF8, 0) };
@@ -475,8 +493,7 @@ TEST_F (SessionProtocol, RcvOkToTheOnlyBlockOfARecordFailsButTheEndReportStillGo
 
 TEST_F (SessionProtocol, AWrongAnswerToABlockBeforeTheLastFails)
 {
-    start (recordsSending ({ 0 }, 63), [] (const Report& r, int) -> std::vector<Report>
-    {
+    start (recordsSending ({ 0 }, 63), [] (const Report& r, int) -> std::vector<Report> {
         switch (r[0])
         {
             case 0xF0: return { answer (0xF8, 0) };
@@ -498,25 +515,22 @@ TEST (UpdateSessionTimeOuts, MissingAnswersEachFailWithTheirOwnTraceLine)
 {
     struct Case
     {
-        std::uint8_t silentAfter;   // the report left unanswered
-        bool busyFirst;             // the block is answered busy once, then nothing
+        std::uint8_t silentAfter; // the report left unanswered
+        bool busyFirst;           // the block is answered busy once, then nothing
         Lines trace;
     };
     const Case cases[] = {
         { 0xF1, false, { "no response from KRV-7000. @359", "HID_UPDATE_ANS_COMPLETE(0xfc, 100). @467" } },
         { 0xF3, false, { "no response from KRV-7000. @386", "HID_UPDATE_ANS_COMPLETE(0xfc, 100). @467" } },
-        { 0xF3, true, { "HID_UPDATE_ANS_PRGRESS_CHK(0xf7, 12). @489", "no response from KRV-7000. @497",
-                        "HID_UPDATE_ANS_COMPLETE(0xfc, 100). @467" } },
-        { 0xF2, false, concat ({ { "HID_UPDATE_ANS_DL_OK(0xfe, 1). @402" }, skipLines ({ 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11 }),
-                                 { "no response from KRV-7000. @458" } }) },
+        { 0xF3, true, { "HID_UPDATE_ANS_PRGRESS_CHK(0xf7, 12). @489", "no response from KRV-7000. @497", "HID_UPDATE_ANS_COMPLETE(0xfc, 100). @467" } },
+        { 0xF2, false, concat ({ { "HID_UPDATE_ANS_DL_OK(0xfe, 1). @402" }, skipLines ({ 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11 }), { "no response from KRV-7000. @458" } }) },
     };
 
     for (const auto& c : cases)
     {
         UpdateSessionHarness run;
         run.writeUpdateFile (103, recordsSending ({ 0 }));
-        run.respond ([&c] (const Report& r, int) -> std::vector<Report>
-        {
+        run.respond ([&c] (const Report& r, int) -> std::vector<Report> {
             if (r[0] == c.silentAfter)
                 return c.busyFirst ? std::vector<Report> { answer (0xF7, 12) } : std::vector<Report> {};
             switch (r[0])
@@ -541,8 +555,7 @@ TEST (UpdateSessionTimeOuts, MissingAnswersEachFailWithTheirOwnTraceLine)
 TEST_F (SessionProtocol, EndlessBusyAnswersToTheEndReportRepeatItAndMoveTheProgress)
 {
     int ends = 0;
-    start (recordsSending ({}), [&] (const Report& r, int) -> std::vector<Report>
-    {
+    start (recordsSending ({}), [&] (const Report& r, int) -> std::vector<Report> {
         if (r[0] == 0xF0)
             return { answer (0xF8, 0) };
         // Busy for 30 rounds, with percentages past 100, then complete.
@@ -574,8 +587,7 @@ TEST_F (SessionProtocol, TheEndReportIsRepeatedOnlyAfterThePause)
 {
     h.timings.pauseMs = 60;
     int ends = 0;
-    start (recordsSending ({}), [&] (const Report& r, int) -> std::vector<Report>
-    {
+    start (recordsSending ({}), [&] (const Report& r, int) -> std::vector<Report> {
         if (r[0] == 0xF0)
             return { answer (0xF8, 0) };
         return { ++ends <= 3 ? answer (0xF7, 10) : answer (0xFC, 100) };
@@ -667,7 +679,7 @@ TEST (SessionWithoutAWindow, SendsTheFileThroughItsHostAndAsksForTheScreens)
     folder.deleteRecursively();
 
     EXPECT_EQ (host.screens, (std::vector<UpdateSession::Screen> { UpdateSession::Screen::updating,
-                                                                    UpdateSession::Screen::complete }));
+                                                                   UpdateSession::Screen::complete }));
     // Information, then per record a start report and two blocks, then the end report.
     ASSERT_EQ (host.written.size(), 1u + 2u * 3u + 1u);
     EXPECT_EQ (host.written[0][0], 0xF0);

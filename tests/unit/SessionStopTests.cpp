@@ -100,8 +100,7 @@ protected:
 
 TEST_F (SessionStop, QuittingWhileTheDeviceAnswersEveryEndReportBusyEndsPromptly)
 {
-    start ([] (const Report& r, int) -> std::vector<Report>
-    {
+    start ([] (const Report& r, int) -> std::vector<Report> {
         return r[0] == 0xF2 ? std::vector<Report> { answer (0xF7, 50) } : willing (r);
     });
 
@@ -117,8 +116,7 @@ TEST_F (SessionStop, QuittingWhileTheDeviceAnswersEveryEndReportBusyEndsPromptly
 
 TEST_F (SessionStop, QuittingWhileADeviceKeepsABlockBusyEndsPromptly)
 {
-    start ([this] (const Report& r, int) -> std::vector<Report>
-    {
+    start ([this] (const Report& r, int) -> std::vector<Report> {
         if (r[0] == 0xF3)
         {
             h.keepSending (0xF7, 33, 5); // busy, within every time-out, for ever
@@ -141,8 +139,7 @@ TEST_F (SessionStop, QuittingWhileADeviceKeepsABlockBusyEndsPromptly)
 
 TEST_F (SessionStop, QuittingWhileASilentDeviceHoldsABlockEndsPromptly)
 {
-    start ([] (const Report& r, int) -> std::vector<Report>
-    {
+    start ([] (const Report& r, int) -> std::vector<Report> {
         return r[0] == 0xF3 ? std::vector<Report> {} : willing (r); // 180 s for a block
     });
 
@@ -153,17 +150,18 @@ TEST_F (SessionStop, QuittingWhileASilentDeviceHoldsABlockEndsPromptly)
     const auto lines = h.traceLines();
     ASSERT_GE (lines.size(), 2u);
     EXPECT_TRUE (lines[lines.size() - 2] == "no response from KRV-7000. @386"
-                 || lines[lines.size() - 2] == "unexpected response(0x0). @420") << lines[lines.size() - 2];
+                 || lines[lines.size() - 2] == "unexpected response(0x0). @420")
+        << lines[lines.size() - 2];
     EXPECT_EQ (lines.back(), "no response from KRV-7000. @458");
     EXPECT_EQ (countCode (h.writes(), 0xF3), 1);
 }
 
 TEST_F (SessionStop, QuittingDuringTheModeSwitchSendsNoMoreRequests)
 {
-    start ([] (const Report& r, int) -> std::vector<Report>
-    {
+    start ([] (const Report& r, int) -> std::vector<Report> {
         return r[0] == 0xF4 ? std::vector<Report> {} : willing (r);
-    }, true);
+    },
+           true);
 
     ASSERT_TRUE (waitForWrites (0xF4, 1));
     expectFailedPromptly (h.pressQuit());
@@ -177,8 +175,7 @@ TEST_F (SessionStop, QuittingDuringTheModeSwitchSendsNoMoreRequests)
 
 TEST_F (SessionStop, TheApplicationEndingWithoutStopAndQuitEndsTheSessionPromptly)
 {
-    start ([] (const Report& r, int) -> std::vector<Report>
-    {
+    start ([] (const Report& r, int) -> std::vector<Report> {
         return r[0] == 0xF3 ? std::vector<Report> {} : willing (r);
     });
 
@@ -196,11 +193,11 @@ struct RemovalCase
 {
     const char* phase;
     bool streaming;
-    std::uint8_t removedOn;     // the device goes instead of answering this report...
-    int nth;                    // ...the nth time it is written
-    bool busyFirst;             // after answering busy once
-    bool comesBack;             // and is plugged in again at once
-    Lines expectedTrace;        // the last lines of the trace
+    std::uint8_t removedOn; // the device goes instead of answering this report...
+    int nth;                // ...the nth time it is written
+    bool busyFirst;         // after answering busy once
+    bool comesBack;         // and is plugged in again at once
+    Lines expectedTrace;    // the last lines of the trace
 };
 
 void PrintTo (const RemovalCase& c, std::ostream* out) { *out << c.phase; }
@@ -222,15 +219,13 @@ TEST_P (SessionRemoval, EndsInUpdateFailedWithinItsTimeOuts)
     int matches = 0;
     std::map<int, int> blocks;
 
-    auto remove = [&h, &c]
-    {
+    auto remove = [&h, &c] {
         h.device.unplug (UpdateSessionHarness::hidNumber);
         if (c.comesBack)
             h.device.plugIn (UpdateSessionHarness::hidNumber, UpdateSessionHarness::deviceType, 100);
     };
 
-    h.respond ([&] (const Report& r, int) -> std::vector<Report>
-    {
+    h.respond ([&] (const Report& r, int) -> std::vector<Report> {
         if (! removed.load() && r[0] == c.removedOn && ++matches == c.nth)
         {
             removed.store (true);
@@ -291,29 +286,23 @@ Lines fifteenModeAttemptsAfterRemoval()
 const RemovalCase removalCases[] = {
     { "mode switch", true, 0xF4, 1, false, false, fifteenModeAttemptsAfterRemoval() },
     { "information", false, 0xF0, 1, false, false, { "KRV-7000 has been already Update mode." } },
-    { "start", false, 0xF1, 1, false, false,
-      { "unexpected response(0x0). @430", "no response from KRV-7000. @359", "no response from KRV-7000. @458" } },
-    { "block before the last", false, 0xF3, 1, false, false,
-      { "unexpected response(0x0). @420", "no response from KRV-7000. @458" } },
-    { "last block", false, 0xF3, 2, false, false,
-      { "HID_UPDATE_ANS_RCV_OK(0xf9, 10). @416", "unexpected response(0x0). @409", "no response from KRV-7000. @458" } },
-    { "busy block", false, 0xF3, 1, true, false,
-      { "HID_UPDATE_ANS_PRGRESS_CHK(0xf7, 40). @489", "unexpected response(0x0). @420", "no response from KRV-7000. @458" } },
-    { "end", false, 0xF2, 1, false, false,
-      { "unexpected response(0x0). @473" } },
+    { "start", false, 0xF1, 1, false, false, { "unexpected response(0x0). @430", "no response from KRV-7000. @359", "no response from KRV-7000. @458" } },
+    { "block before the last", false, 0xF3, 1, false, false, { "unexpected response(0x0). @420", "no response from KRV-7000. @458" } },
+    { "last block", false, 0xF3, 2, false, false, { "HID_UPDATE_ANS_RCV_OK(0xf9, 10). @416", "unexpected response(0x0). @409", "no response from KRV-7000. @458" } },
+    { "busy block", false, 0xF3, 1, true, false, { "HID_UPDATE_ANS_PRGRESS_CHK(0xf7, 40). @489", "unexpected response(0x0). @420", "no response from KRV-7000. @458" } },
+    { "end", false, 0xF2, 1, false, false, { "unexpected response(0x0). @473" } },
     { "block, device back at once", false, 0xF3, 1, false, true, { "unexpected response(0x0). @420" } },
     { "end, device back at once", false, 0xF2, 1, false, true, { "unexpected response(0x0). @473" } },
 };
 } // namespace
 
 INSTANTIATE_TEST_SUITE_P (EachPhase, SessionRemoval, ::testing::ValuesIn (removalCases),
-                          [] (const ::testing::TestParamInfo<RemovalCase>& info)
-                          {
-                              std::string name;
-                              for (const char* p = info.param.phase; *p != 0; ++p)
-                                  name += std::isalnum ((unsigned char) *p) ? *p : '_';
-                              return name;
-                          });
+                          [] (const ::testing::TestParamInfo<RemovalCase>& info) {
+    std::string name;
+    for (const char* p = info.param.phase; *p != 0; ++p)
+        name += std::isalnum ((unsigned char) *p) ? *p : '_';
+    return name;
+});
 
 // --- the worker's copy of the answer -------------------------------------------------------
 

@@ -100,10 +100,10 @@ TEST (ZizarButton, RaisedFaceWithWhiteTopLeftAndBlackBottomRight)
 
     EXPECT_TRUE (isRgb (image, 50, 10, 234, 234, 234));
     EXPECT_TRUE (isRgb (image, 10, 10, 234, 234, 234));
-    EXPECT_TRUE (isRgb (image, 50, 0, 255, 255, 255, 3));  // top edge
-    EXPECT_TRUE (isRgb (image, 0, 10, 255, 255, 255, 3));  // left edge
-    EXPECT_TRUE (isRgb (image, 99, 10, 0, 0, 0, 3));       // right edge
-    EXPECT_TRUE (isRgb (image, 50, 19, 0, 0, 0, 3));       // bottom edge
+    EXPECT_TRUE (isRgb (image, 50, 0, 255, 255, 255, 3)); // top edge
+    EXPECT_TRUE (isRgb (image, 0, 10, 255, 255, 255, 3)); // left edge
+    EXPECT_TRUE (isRgb (image, 99, 10, 0, 0, 0, 3));      // right edge
+    EXPECT_TRUE (isRgb (image, 50, 19, 0, 0, 0, 3));      // bottom edge
 
     // Connected on every edge: square corners, so every corner pixel is covered.
     for (auto [x, y] : { std::pair { 0, 0 }, { 99, 0 }, { 0, 19 }, { 99, 19 } })
@@ -211,8 +211,7 @@ TEST (BtnLookAndFeel, DrawsNothingWhenTheBoxIsNoLargerThanTheOutline)
     juce::TextButton button;
     button.setConnectedEdges (0); // indents of 1.25 on every side
 
-    auto draw = [&] (int w, int h)
-    {
+    auto draw = [&] (int w, int h) {
         button.setSize (w, h);
         juce::Image image (juce::Image::ARGB, w, h, true);
         juce::Graphics g (image);
@@ -220,9 +219,9 @@ TEST (BtnLookAndFeel, DrawsNothingWhenTheBoxIsNoLargerThanTheOutline)
         return countOf (image, image.getBounds(), [] (juce::Colour c) { return c.getAlpha() != 0; });
     };
 
-    EXPECT_EQ (draw (5, 20), 0);  // box 2.5 wide
-    EXPECT_EQ (draw (20, 5), 0);  // box 2.5 high
-    EXPECT_GT (draw (6, 20), 0);  // box 3.5 wide
+    EXPECT_EQ (draw (5, 20), 0); // box 2.5 wide
+    EXPECT_EQ (draw (20, 5), 0); // box 2.5 high
+    EXPECT_GT (draw (6, 20), 0); // box 3.5 wide
     EXPECT_GT (draw (20, 6), 0);
 }
 
@@ -232,8 +231,7 @@ TEST (BtnLookAndFeel, RoundsOnlyCornersWhoseEdgesAreFree)
     juce::TextButton button;
     button.setSize (60, 30);
 
-    auto draw = [&] (int edges, bool down)
-    {
+    auto draw = [&] (int edges, bool down) {
         button.setConnectedEdges (edges);
         juce::Image image (juce::Image::ARGB, 60, 30, true);
         juce::Graphics g (image);

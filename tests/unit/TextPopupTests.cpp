@@ -224,8 +224,7 @@ TEST_F (LanguageList, TheOpenListsItemsAreAsHighAsTheBox)
     box.showPopup();
 
     juce::Component* list = nullptr;
-    ASSERT_TRUE (testsupport::pumpUntil ([&]
-    {
+    ASSERT_TRUE (testsupport::pumpUntil ([&] {
         auto& desktop = juce::Desktop::getInstance();
         for (int i = 0; i < desktop.getNumComponents(); ++i)
             if (auto* c = desktop.getComponent (i); c != &window && c->isShowing() && c->getNumChildComponents() > 0)

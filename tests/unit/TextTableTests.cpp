@@ -91,7 +91,7 @@ protected:
 TEST (TextTableParser, EntriesOfTheRequestedSectionOnly)
 {
     const std::string table = bom + ":FONT_WIN\r\n\r\n\"A\"\r\n\"B\"\r\n\r\n:FONT_MAC\r\n\r\n\"mac\"\r\n\r\n"
-                              ":LANG\r\n\r\n\"one\"\r\n\"two\"\r\n\r\n:EOF\r\n";
+                                    ":LANG\r\n\r\n\"one\"\r\n\"two\"\r\n\r\n:EOF\r\n";
     auto fonts = parse (table, TxtLoader::FontSection);
     EXPECT_EQ (fonts.entries[0], "A");
     EXPECT_EQ (fonts.entries[1], "B");

@@ -155,8 +155,8 @@ TEST (UpdateFileReport, EveryTruncationIsDescribedWithoutReadingPastTheEnd)
 TEST (UpdateFileReport, NamesTheFirstProblemTheUpdaterWouldStopAt)
 {
     auto file = buildUpdateFile (103, specs());
-    file[recordOffset (file, 8) + 36] ^= 1;  // CRC of record 9
-    file[recordOffset (file, 2)] = 'X';      // prefix of record 3
+    file[recordOffset (file, 8) + 36] ^= 1; // CRC of record 9
+    file[recordOffset (file, 2)] = 'X';     // prefix of record 3
     EXPECT_EQ (inspect (file).problem.rfind ("Record 3 has the wrong model prefix", 0), 0u);
 }
 

@@ -58,8 +58,7 @@ size_t storedCrcOffset (const Bytes& file, int r)
 std::uint16_t referenceCrc (const std::uint8_t* data, size_t count)
 {
     std::uint32_t r = 0;
-    auto shift = [&r]
-    {
+    auto shift = [&r] {
         r <<= 1;
         if ((r & 0x1000000u) != 0)
             r ^= 0x1102100u;

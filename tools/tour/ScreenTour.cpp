@@ -19,9 +19,9 @@ namespace
 const FwBridgeApi noController {
     [] (void*) FWBRIDGE_CALL { return 0; },
     [] (void*, unsigned, unsigned, unsigned) FWBRIDGE_CALL { return 0; },
-    [] () FWBRIDGE_CALL { return 0; },
-    [] () FWBRIDGE_CALL { return 1; },
-    [] () FWBRIDGE_CALL { return 1; },
+    []() FWBRIDGE_CALL { return 0; },
+    []() FWBRIDGE_CALL { return 1; },
+    []() FWBRIDGE_CALL { return 1; },
     [] (int*) FWBRIDGE_CALL { return 0; },
     [] (int) FWBRIDGE_CALL { return -1; },
     [] (int, int*, int) FWBRIDGE_CALL { return 0; },

@@ -4,9 +4,9 @@
 #include "update/UpdateFileReport.h"
 #include "update/UpdateRecordInfo.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
