@@ -63,7 +63,7 @@ set(KRV_TESTS_LEFT_OUT_ON_WINDOWS
     HiddenWindow.*
     PlatformWindows.*
     PlatformDebugOutput.*
-    PopupItemTest.NameDrawsWithItsLanguageFontAndTheFallbackComesBack)
+    PopupItems.NameDrawsWithItsLanguageFontAndTheFallbackComesBack)
 
 find_program(KRV_WINE NAMES wine)
 find_package(Python3 COMPONENTS Interpreter)
@@ -96,7 +96,6 @@ foreach(scenario window languages second-start screens no-library partial-librar
             --exe "$<TARGET_FILE:KRVUpdateProgram>"
             --sim "$<TARGET_FILE:fwbridge_sim>"
             --partial "$<TARGET_FILE:fwbridge_partial>"
-            --source "${PROJECT_SOURCE_DIR}"
             --sample "${KRV_SAMPLE_UPDATE_FILE}"
             --shots "${CMAKE_BINARY_DIR}/screenshots")
     set_tests_properties(windows.process.${scenario} PROPERTIES

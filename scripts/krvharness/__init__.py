@@ -15,7 +15,6 @@ BIN_DIR = os.environ.get("KRV_BIN_DIR", os.path.join(os.path.dirname(os.path.abs
 WINDOW_TITLE = "Updater Program"
 RIGHT_BUTTON = (350, 140)  # centre of (300, 130, 100, 20) on the 420 x 170 window
 LEFT_BUTTON = (240, 140)   # centre of (190, 130, 100, 20)
-SKIP = 77                  # ctest's SKIP_RETURN_CODE for these tests
 
 
 class Failure(Exception):
@@ -407,16 +406,28 @@ def isolation_works():
     return shutil.which("unshare") is not None and subprocess.run(probe, capture_output=True).returncode == 0
 
 
-def placeholder(source_dir, relative):
-    """True while a part of the tool is still the stand-in that marks itself so."""
-    try:
-        with open(os.path.join(source_dir, relative)) as f:
-            return f.readline().startswith("// Placeholder until")
-    except OSError:
-        return False
-
-
 def work_folder(name):
     base = os.environ.get("KRV_PROCESS_TEST_DIR") or tempfile.gettempdir()
     folder = tempfile.mkdtemp(prefix=f"krv-{name}-", dir=base)
     return folder
+
+
+def run_scenario(name, scenario, args, folder_prefix=""):
+    """Runs scenario(args, display, folder) on a private virtual X server in a work folder
+    of its own, removed when it passes and kept for the failure report otherwise. Returns
+    the process test's exit code."""
+    folder = work_folder(folder_prefix + name)
+    display = None
+    try:
+        display = VirtualDisplay()
+        scenario(args, display.display, folder)
+    except (Failure, OSError, subprocess.CalledProcessError) as failure:
+        print(f"FAILED: {failure}\nScreenshots, logs and the updater's debug output are in {folder}")
+        return 1
+    finally:
+        if display is not None:
+            display.close()
+
+    shutil.rmtree(folder, ignore_errors=True)
+    print(f"passed: {name}")
+    return 0

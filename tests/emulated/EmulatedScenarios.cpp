@@ -174,11 +174,37 @@ TEST_F (Emulated, WholeUpdateIsStoredExactlyAndTheControllerComesBackWithTheNewV
         << "time of day and seconds since the start: " << firstReport;
 }
 
-TEST_F (Emulated, NumberedReportsCarryAWholeUpdate)
+// Controllers whose reports travel differently: numbered reports, or the update interface
+// behind a first, unrelated one.
+struct Variant
 {
+    const char* name;
     ControllerSetup setup;
-    setup.reportId = 5;
-    auto& controller = plugIn (setup);
+};
+
+void PrintTo (const Variant& variant, std::ostream* out) { *out << variant.name; }
+
+Variant numberedReports()
+{
+    Variant v { "NumberedReports", {} };
+    v.setup.reportId = 5;
+    return v;
+}
+
+Variant compositeController()
+{
+    Variant v { "CompositeControllerOnItsSecondInterface", {} };
+    v.setup.composite = true;
+    return v;
+}
+
+struct EmulatedVariant : Emulated, ::testing::WithParamInterface<Variant>
+{
+};
+
+TEST_P (EmulatedVariant, CarriesAWholeUpdate)
+{
+    auto& controller = plugIn (GetParam().setup);
     start();
     leaveLanguageScreen();
     ASSERT_EQ (screen(), ReadyToUpdate);
@@ -188,19 +214,8 @@ TEST_F (Emulated, NumberedReportsCarryAWholeUpdate)
     EXPECT_TRUE (holdsExactlyTheFile (controller));
 }
 
-TEST_F (Emulated, ACompositeControllerIsUpdatedOnItsSecondInterface)
-{
-    ControllerSetup setup;
-    setup.composite = true;
-    auto& controller = plugIn (setup);
-    start();
-    leaveLanguageScreen();
-    ASSERT_EQ (screen(), ReadyToUpdate);
-
-    const auto trace = runUpdate();
-    EXPECT_EQ (screen(), UpdateComplete) << trace;
-    EXPECT_TRUE (holdsExactlyTheFile (controller));
-}
+INSTANTIATE_TEST_SUITE_P (Emulated, EmulatedVariant, ::testing::Values (numberedReports(), compositeController()),
+                          [] (const ::testing::TestParamInfo<Variant>& info) { return std::string (info.param.name); });
 
 TEST_F (Emulated, UnpluggedMidRecordFailsAndStoresNothing)
 {

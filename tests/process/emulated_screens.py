@@ -6,8 +6,6 @@ python3 emulated_screens.py SCENARIO --exe ... --library ... --host ... --sample
 Exit 0 passed, 1 failed."""
 import argparse
 import os
-import shutil
-import subprocess
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -97,21 +95,7 @@ def main():
     args = parser.parse_args()
     args.host = os.path.abspath(args.host)
 
-    folder = h.work_folder("emulated-" + args.scenario)
-    display = None
-    try:
-        display = h.VirtualDisplay()
-        SCENARIOS[args.scenario](args, display.display, folder)
-    except (h.Failure, OSError, subprocess.CalledProcessError) as failure:
-        print(f"FAILED: {failure}\nScreenshots, logs and the updater's debug output are in {folder}")
-        return 1
-    finally:
-        if display is not None:
-            display.close()
-
-    shutil.rmtree(folder, ignore_errors=True)
-    print(f"passed: {args.scenario}")
-    return 0
+    return h.run_scenario(args.scenario, SCENARIOS[args.scenario], args, folder_prefix="emulated-")
 
 
 if __name__ == "__main__":

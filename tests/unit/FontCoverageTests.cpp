@@ -10,7 +10,7 @@
 
 namespace
 {
-class FontTest : public ::testing::Test
+class FontCoverage : public ::testing::Test
 {
 protected:
     void SetUp() override
@@ -80,7 +80,7 @@ protected:
 };
 } // namespace
 
-TEST_F (FontTest, EveryShownTextHasGlyphsInItsLanguagesFont)
+TEST_F (FontCoverage, EveryShownTextHasGlyphsInItsLanguagesFont)
 {
     for (int language = 0; language < TxtLoader::languageCount; ++language)
     {
@@ -108,7 +108,7 @@ TEST_F (FontTest, EveryShownTextHasGlyphsInItsLanguagesFont)
     }
 }
 
-TEST_F (FontTest, LanguageNamesDrawInTheMenuFontOrTheirOwn)
+TEST_F (FontCoverage, LanguageNamesDrawInTheMenuFontOrTheirOwn)
 {
     auto* menuFont = servedTypeface (juce::Font::getDefaultSansSerifFontName(), juce::Font::plain);
     ASSERT_NE (menuFont, nullptr);
@@ -128,7 +128,7 @@ TEST_F (FontTest, LanguageNamesDrawInTheMenuFontOrTheirOwn)
     }
 }
 
-TEST_F (FontTest, EachLanguageGetsAFontForIt)
+TEST_F (FontCoverage, EachLanguageGetsAFontForIt)
 {
     struct Expectation
     {
@@ -162,13 +162,13 @@ TEST_F (FontTest, EachLanguageGetsAFontForIt)
     EXPECT_FALSE (regular->getStyleInFile().containsIgnoreCase ("Bold"));
 }
 
-TEST_F (FontTest, FontsNobodyServesStayJuces)
+TEST_F (FontCoverage, FontsNobodyServesStayJuces)
 {
     EXPECT_EQ (servedTypeface ("DejaVu Sans", juce::Font::plain), nullptr);
     EXPECT_NE (juce::Font ("DejaVu Sans", 13.0f, juce::Font::plain).getTypefacePtr(), nullptr);
 }
 
-TEST_F (FontTest, ServedFontsOutliveNewLookAndFeels)
+TEST_F (FontCoverage, ServedFontsOutliveNewLookAndFeels)
 {
     // Every new look-and-feel resets JUCE's typeface hook; the served names must survive.
     {
@@ -180,7 +180,7 @@ TEST_F (FontTest, ServedFontsOutliveNewLookAndFeels)
     EXPECT_NE (servedTypeface ("Malgun Gothic", juce::Font::plain), nullptr);
 }
 
-TEST_F (FontTest, MissingGlyphsFallBackInsteadOfBoxes)
+TEST_F (FontCoverage, MissingGlyphsFallBackInsteadOfBoxes)
 {
     const auto text = juce::String::fromUTF8 ("\xED\x95\x9C");
     const juce::String savedFallback = juce::Font::getFallbackFontName();
@@ -226,7 +226,7 @@ TEST (FontResolverMatch, FindsAFileAndFaceForACollection)
     EXPECT_EQ (OutlineTypeface::create (juce::File ("/nonexistent/font.ttf"), 0, "x", "Regular"), nullptr);
 }
 
-TEST_F (FontTest, LineEndsKeepTheirPlaceInALayout)
+TEST_F (FontCoverage, LineEndsKeepTheirPlaceInALayout)
 {
     // A screen places its next block at the bottom of the last glyph, which is the line
     // end of a text ending in "\n\n": one empty line below the text.

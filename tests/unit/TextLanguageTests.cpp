@@ -71,7 +71,7 @@ std::vector<std::string> enumerate (LOCALE_ENUMPROCA callback = collect)
     return enumeratedLocales;
 }
 
-class DetectionTest : public ::testing::Test
+class LanguageDetection : public ::testing::Test
 {
 protected:
     void TearDown() override { TxtLoader::deleteInstance(); }
@@ -161,7 +161,7 @@ TEST (UserLocale, AsksTheSystemWithoutAnOverride)
     EXPECT_TRUE (UserLocale::getInstalledLocaleNames().contains ("POSIX"));
 }
 
-TEST_F (DetectionTest, UserLanguageWithItsLocaleInstalled)
+TEST_F (LanguageDetection, UserLanguageWithItsLocaleInstalled)
 {
     const juce::StringArray all { "en_US.UTF-8", "fr_FR.UTF-8", "de_DE.UTF-8", "es_ES.UTF-8", "it_IT.UTF-8",
                                   "nl_NL.UTF-8", "ru_RU.UTF-8", "pt_PT.UTF-8", "zh_CN.UTF-8", "ko_KR.UTF-8",
@@ -179,7 +179,7 @@ TEST_F (DetectionTest, UserLanguageWithItsLocaleInstalled)
     EXPECT_EQ (startUpLanguage (0x0408, all), 0) << "Greek has no table";
 }
 
-TEST_F (DetectionTest, ChineseIsMatchedOnTheWholeIdentifier)
+TEST_F (LanguageDetection, ChineseIsMatchedOnTheWholeIdentifier)
 {
     const juce::StringArray chinese { "zh_CN.UTF-8" };
     EXPECT_EQ (startUpLanguage (0x0804, chinese), 8);
@@ -193,7 +193,7 @@ TEST_F (DetectionTest, ChineseIsMatchedOnTheWholeIdentifier)
     EXPECT_EQ (availableLanguages(), (juce::Array<int> { 0, 8, 9 }));
 }
 
-TEST_F (DetectionTest, LanguageWithoutItsLocaleIsNeitherChosenNorListed)
+TEST_F (LanguageDetection, LanguageWithoutItsLocaleIsNeitherChosenNorListed)
 {
     EXPECT_EQ (startUpLanguage (0x0411, { "de_DE.UTF-8", "ko_KR.UTF-8" }), 0);
     EXPECT_EQ (availableLanguages(), (juce::Array<int> { 0, 2, 10 }));
@@ -204,7 +204,7 @@ TEST_F (DetectionTest, LanguageWithoutItsLocaleIsNeitherChosenNorListed)
     EXPECT_EQ (availableLanguages(), juce::Array<int> { 0 }) << "English is always there";
 }
 
-TEST_F (DetectionTest, DetectionStartsAfresh)
+TEST_F (LanguageDetection, DetectionStartsAfresh)
 {
     startUpLanguage (0x0409, { "ru_RU.UTF-8" });
     auto* loader = TxtLoader::getInstance();
@@ -215,7 +215,7 @@ TEST_F (DetectionTest, DetectionStartsAfresh)
     EXPECT_FALSE (loader->isLanguageAvailable (6));
 }
 
-TEST_F (DetectionTest, LocaleCallback)
+TEST_F (LanguageDetection, LocaleCallback)
 {
     startUpLanguage (0x0409, {});
     auto* loader = TxtLoader::getInstance();
@@ -252,7 +252,7 @@ juce::ComboBox* findLanguageBox (juce::Component& parent)
 }
 } // namespace
 
-TEST_F (DetectionTest, ComboBoxListsTheAvailableLanguages)
+TEST_F (LanguageDetection, ComboBoxListsTheAvailableLanguages)
 {
     ScriptedDevice device;
     UserLocale::ScopedOverride system (0x0411, { "de_DE.UTF-8", "ja_JP.UTF-8" });

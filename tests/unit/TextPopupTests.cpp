@@ -20,7 +20,7 @@ struct Ink
     int width() const { return right - left + 1; }
 };
 
-class PopupItemTest : public ::testing::Test
+class PopupItems : public ::testing::Test
 {
 protected:
     void SetUp() override
@@ -81,7 +81,7 @@ protected:
 const juce::Colour highlight (0xFF000040);
 } // namespace
 
-TEST_F (PopupItemTest, HighlightedItem)
+TEST_F (PopupItems, HighlightedItem)
 {
     const auto image = draw ("English", 200, 20, true);
 
@@ -114,7 +114,7 @@ TEST_F (PopupItemTest, HighlightedItem)
     EXPECT_GE (brightest, 250);
 }
 
-TEST_F (PopupItemTest, PlainAndInactiveItems)
+TEST_F (PopupItems, PlainAndInactiveItems)
 {
     const auto active = inkOf (draw ("English", 200, 20));
     ASSERT_TRUE (active.any());
@@ -135,7 +135,7 @@ TEST_F (PopupItemTest, PlainAndInactiveItems)
         }
 }
 
-TEST_F (PopupItemTest, BorderAndFontFollowTheItemHeight)
+TEST_F (PopupItems, BorderAndFontFollowTheItemHeight)
 {
     const auto low = inkOf (draw ("English", 200, 20));
     const auto high = inkOf (draw ("English", 200, 24));
@@ -154,7 +154,7 @@ TEST_F (PopupItemTest, BorderAndFontFollowTheItemHeight)
     EXPECT_NEAR ((float) high.width(), highWidth, 2.5f);
 }
 
-TEST_F (PopupItemTest, TickStandsInTheBorder)
+TEST_F (PopupItems, TickStandsInTheBorder)
 {
     const auto plain = inkIn (draw ("English", 200, 20), { 0, 0, 25, 20 }, juce::Colours::transparentBlack);
     const auto ticked = inkIn (draw ("English", 200, 20, false, true, true), { 0, 0, 25, 20 }, juce::Colours::transparentBlack);
@@ -164,7 +164,7 @@ TEST_F (PopupItemTest, TickStandsInTheBorder)
     EXPECT_LE (ticked.right, 22);
 }
 
-TEST_F (PopupItemTest, SeparatorIsTwoLines)
+TEST_F (PopupItems, SeparatorIsTwoLines)
 {
     const auto ink = inkOf (draw ("English", 200, 20, false, true, false, true));
     ASSERT_TRUE (ink.any());
@@ -174,7 +174,7 @@ TEST_F (PopupItemTest, SeparatorIsTwoLines)
     EXPECT_LE (ink.right, 194);
 }
 
-TEST_F (PopupItemTest, ShortcutTextAtTheRight)
+TEST_F (PopupItems, ShortcutTextAtTheRight)
 {
     const auto without = inkIn (draw ("English", 200, 20), { 120, 0, 80, 20 }, juce::Colours::transparentBlack);
     const auto with = inkIn (draw ("English", 200, 20, false, true, false, false, "Ctrl+L"), { 120, 0, 80, 20 },
@@ -184,7 +184,7 @@ TEST_F (PopupItemTest, ShortcutTextAtTheRight)
     EXPECT_LE (with.right, 192);
 }
 
-TEST_F (PopupItemTest, NameDrawsWithItsLanguageFontAndTheFallbackComesBack)
+TEST_F (PopupItems, NameDrawsWithItsLanguageFontAndTheFallbackComesBack)
 {
     juce::Font::setFallbackFontName ("Arial");
 

@@ -78,7 +78,7 @@ std::string unquoted (const std::string& line)
 const std::string bom = "\xEF\xBB\xBF\r\n";
 
 // The loader picks its languages from the system: tests give it a known one.
-class LoaderTest : public ::testing::Test
+class TextLoader : public ::testing::Test
 {
 protected:
     void SetUp() override { TxtLoader::deleteInstance(); }
@@ -289,7 +289,7 @@ TEST (TextTables, SettingsTableShape)
     EXPECT_EQ (table.substr (table.size() - end.size()), end);
 }
 
-TEST_F (LoaderTest, SettingsAtCreation)
+TEST_F (TextLoader, SettingsAtCreation)
 {
     auto* loader = TxtLoader::getInstance();
     EXPECT_EQ (loader, TxtLoader::getInstance());
@@ -305,7 +305,7 @@ TEST_F (LoaderTest, SettingsAtCreation)
     }
 }
 
-TEST_F (LoaderTest, AccessorsOutOfRangeGiveTheEmptyText)
+TEST_F (TextLoader, AccessorsOutOfRangeGiveTheEmptyText)
 {
     auto* loader = TxtLoader::getInstance();
     EXPECT_TRUE (loader->getText (24).isEmpty());
@@ -320,7 +320,7 @@ TEST_F (LoaderTest, AccessorsOutOfRangeGiveTheEmptyText)
     EXPECT_EQ (loader->getText (4), "OK") << "the in-range neighbour is there";
 }
 
-TEST_F (LoaderTest, LoadsTheSelectedLanguage)
+TEST_F (TextLoader, LoadsTheSelectedLanguage)
 {
     auto* loader = TxtLoader::getInstance();
     ASSERT_EQ (loader->getCurrentLanguage(), 0);
@@ -357,7 +357,7 @@ TEST_F (LoaderTest, LoadsTheSelectedLanguage)
     }
 }
 
-TEST_F (LoaderTest, SelectingTheCurrentLanguageDoesNotParseAgain)
+TEST_F (TextLoader, SelectingTheCurrentLanguageDoesNotParseAgain)
 {
     auto* loader = TxtLoader::getInstance();
     loader->selectLanguage (2);
@@ -373,7 +373,7 @@ TEST_F (LoaderTest, SelectingTheCurrentLanguageDoesNotParseAgain)
         << "a real reselection loads fresh texts";
 }
 
-TEST_F (LoaderTest, SelectingAnUnknownLanguageChangesNothing)
+TEST_F (TextLoader, SelectingAnUnknownLanguageChangesNothing)
 {
     auto* loader = TxtLoader::getInstance();
     loader->selectLanguage (6);
@@ -386,7 +386,7 @@ TEST_F (LoaderTest, SelectingAnUnknownLanguageChangesNothing)
     }
 }
 
-TEST_F (LoaderTest, DeleteInstanceClearsTheSingleton)
+TEST_F (TextLoader, DeleteInstanceClearsTheSingleton)
 {
     auto* first = TxtLoader::getInstance();
     first->selectLanguage (3);
