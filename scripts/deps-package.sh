@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Installs what scripts/package needs on Debian 12 beyond the build's own packages, once:
-# dpkg-shlibdeps (dpkg-dev), lintian, zip, ImageMagick for the menu icon, and strip for
-# both systems.
+# dpkg-shlibdeps (dpkg-dev), lintian, desktop-file-validate, zip, ImageMagick for the menu
+# icon, and strip for both systems.
 set -euo pipefail
 
-packages=(dpkg-dev lintian zip imagemagick binutils binutils-mingw-w64 file)
+packages=(dpkg-dev lintian desktop-file-utils zip imagemagick binutils binutils-mingw-w64 file)
 
 missing=()
 for p in "${packages[@]}"; do
