@@ -32,7 +32,7 @@ const juce::String Application::getApplicationName()
 
 const juce::String Application::getApplicationVersion()
 {
-    return "0.0.0.1";
+    return KRV_VERSION;
 }
 
 bool Application::moreThanOneInstanceAllowed()

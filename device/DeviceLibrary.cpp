@@ -1,5 +1,6 @@
 #include "device/DeviceLibrary.h"
 
+#include "platform/ExecutableFile.h"
 #include "platform/LibraryLoadError.h"
 #include "platform/Win32.h"
 
@@ -126,8 +127,7 @@ bool load (const juce::StringArray& candidates, FwBridgeApi& api, juce::String& 
 
 juce::StringArray defaultCandidates()
 {
-    const auto besideExecutable = juce::File::getSpecialLocation (juce::File::currentExecutableFile)
-                                      .getSiblingFile (fileName());
+    const auto besideExecutable = ExecutableFile::get().getSiblingFile (fileName());
     return { besideExecutable.getFullPathName(), juce::String (fileName()) };
 }
 

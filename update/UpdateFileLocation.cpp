@@ -1,5 +1,7 @@
 #include "update/UpdateFileLocation.h"
 
+#include "platform/ExecutableFile.h"
+
 namespace UpdateFileLocation
 {
 namespace
@@ -16,7 +18,7 @@ juce::File folder()
     if (overrideFolder() != juce::File())
         return overrideFolder();
 
-    return juce::File::getSpecialLocation (juce::File::currentExecutableFile).getParentDirectory();
+    return ExecutableFile::get().getParentDirectory();
 }
 
 juce::File file (const juce::String& fileName)

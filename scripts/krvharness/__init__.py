@@ -191,7 +191,8 @@ class Updater:
         self.wine = wine
         os.makedirs(folder, exist_ok=True)
         self.exe = os.path.join(folder, os.path.basename(exe))
-        shutil.copy2(exe, self.exe)
+        if not (os.path.exists(self.exe) and os.path.samefile(exe, self.exe)):  # a folder as shipped
+            shutil.copy2(exe, self.exe)
         self.library = None
         if library:
             self.library = os.path.join(folder, wine.LIBRARY if wine else "libfwbridge.so")

@@ -7,7 +7,10 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
-from krvharness import APP_NAME, BIN_DIR, Updater, wait_for, windows_named, work_folder, xdotool, xhelper
+from krvharness import (APP_NAME, BIN_DIR, RIGHT_BUTTON, Updater, wait_for, windows_named, work_folder, xdotool,
+                        xhelper)
+
+BUILD_DIR = os.environ.get("KRV_BUILD_DIR", os.path.join(BIN_DIR, ".."))
 
 
 def updater():
@@ -91,6 +94,39 @@ class SystemQuitTest(unittest.TestCase):
         finally:
             remove(app)
 
+
+class StartedByNameTest(unittest.TestCase):
+    """Started by a name found through PATH, from another working folder, the updater still
+    uses the device library and the update file beside its executable."""
+
+    def test_library_and_update_file_are_found_beside_the_executable(self):
+        # The executable's own name in its folder; a link of another name in another folder.
+        for link in (None, "krv-updater"):
+            with self.subTest(link=link):
+                self.start_by_name(link)
+
+    def start_by_name(self, link):
+        app = Updater(os.path.join(BIN_DIR, APP_NAME), work_folder("by-name"), isolate=False,
+                      library=os.path.join(BUILD_DIR, "sim", "libfwbridge.so"),
+                      update_file=os.path.join(BUILD_DIR, "sample", "KRV-7000_UP.upd"),
+                      env={"KRV_SIM_ATTACHED": "1", "KRV_SIM_VERSION": "102"})
+        path_folder, name = app.folder, APP_NAME
+        if link:
+            path_folder, name = work_folder("link"), link
+            os.symlink(app.exe, os.path.join(path_folder, link))
+        # sh gets the harness's full path as $3 and leaves it unused.
+        app.wrapper = ["sh", "-c", 'cd / && PATH="$1:$PATH" exec "$2"', "sh", path_folder, name]
+        try:
+            app.start()
+            app.wait_for("language")
+            app.click(RIGHT_BUTTON)
+            ready = app.wait_for("ready")
+            self.assertEqual((ready.version("Current"), ready.version("Update")), (102, 103), str(ready))
+            self.assertNotIn("device library:", app.stderr())
+        finally:
+            remove(app)
+            if link:
+                shutil.rmtree(path_folder, ignore_errors=True)
 
 if __name__ == "__main__":
     unittest.main()
