@@ -95,7 +95,6 @@ def first_screen(args, command):
 def whole_update(args, command):
     version, records = read_update_file(args.update_file, args.krv_updfile)
     updater = Started(command, args.folder, args.sim_files, args.wine, args.locale)
-    shots = lambda kind: os.path.join(args.folder, f"{kind}.png")  # noqa: E731
     try:
         updater.start()
         updater.wait_for("language", timeout=20, name="language.png")
@@ -129,7 +128,7 @@ def whole_update(args, command):
         if code != 0:
             raise h.Failure(f"the final OK ended the updater with exit code {code}")
         for kind in ("language", "ready", "updating", "completed"):
-            if not os.path.exists(shots(kind)):
+            if not os.path.exists(os.path.join(args.folder, f"{kind}.png")):
                 raise h.Failure(f"no screenshot of the {kind} screen")
     finally:
         updater.close()
