@@ -14,11 +14,8 @@
 
 #include "platform/LibraryCall.h"
 
-#ifdef __cplusplus
 extern "C"
 {
-#endif
-
 enum
 {
     HID_MSG_REMOVED = 0x0401, /* WM_USER + 1 */
@@ -52,7 +49,4 @@ FWBRIDGE_EXPORT int FWBRIDGE_CALL HID_GetDeviceType (int hidNumber);
 FWBRIDGE_EXPORT int FWBRIDGE_CALL HID_GetFirmwareVersion (int typeCode, int* version, int count);
 FWBRIDGE_EXPORT int FWBRIDGE_CALL HID_Input (int hidNumber, unsigned char* buffer, int* length);
 FWBRIDGE_EXPORT int FWBRIDGE_CALL HID_Write (int hidNumber, const unsigned char* data, int length);
-
-#ifdef __cplusplus
 }
-#endif
