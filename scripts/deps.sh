@@ -14,18 +14,8 @@ packages=(
     clang-14 libclang-rt-14-dev
 )
 
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-
+"$(dirname "$0")/install-missing.sh" "${packages[@]}"
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
-
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing: ${missing[*]}"
-    $SUDO apt-get -o DPkg::Lock::Timeout=900 update -qq
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}"
-fi
 
 # A locale of each language the tool speaks: the language list offers only languages the
 # system has a locale of.
