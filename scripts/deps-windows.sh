@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
 # Installs what the Windows cross-build and its tests under Wine need on Debian 12, once:
-# the MinGW-w64 compilers with the posix thread model, zlib for MinGW, the 64-bit Wine
-# (never wine32: with it, Debian's wine takes the 32-bit loader, which this machine's kernel
-# cannot run), and a deb-src line so that libpng and libjpeg-turbo can be built from
-# Debian's own sources.
+# the MinGW-w64 compilers with the posix thread model, zlib for MinGW, Wine for both
+# bitnesses (wine32 from the i386 architecture beside wine64: Debian's wine then starts
+# 32-bit programs itself and hands 64-bit ones to wine64), and a deb-src line so that
+# libpng and libjpeg-turbo can be built from Debian's own sources.
 set -euo pipefail
 
 packages=(
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
     libz-mingw-w64-dev
-    wine wine64
+    wine wine64 wine32:i386
     dpkg-dev
     cmake libgtest-dev
     xvfb xdotool imagemagick tesseract-ocr tesseract-ocr-eng fonts-noto-cjk fonts-liberation2
@@ -19,6 +19,12 @@ if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
 apt_get() { $SUDO apt-get -o DPkg::Lock::Timeout=900 "$@"; }
 
 updated=0
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    echo "Adding the i386 architecture to dpkg (for wine32)"
+    $SUDO dpkg --add-architecture i386
+    apt_get update -qq
+    updated=1
+fi
 sources=/etc/apt/sources.list.d/krv-debian-src.sources
 if [ ! -f "$sources" ] && ! grep -rqs '^Types:.*deb-src\|^deb-src ' /etc/apt/sources.list /etc/apt/sources.list.d/; then
     echo "Adding Debian's source packages to apt ($sources)"
@@ -39,8 +45,3 @@ if [ ${#missing[@]} -gt 0 ]; then
     DEBIAN_FRONTEND=noninteractive apt_get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-if dpkg-query -W -f='${Status}' wine32 2>/dev/null | grep -q "install ok installed"; then
-    echo "wine32 is installed: Debian's wine then starts every program with the 32-bit loader," >&2
-    echo "which this machine cannot run. Remove it (apt-get remove wine32)." >&2
-    exit 1
-fi
