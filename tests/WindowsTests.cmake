@@ -101,3 +101,11 @@ foreach(scenario window languages second-start screens no-library partial-librar
     set_tests_properties(windows.process.${scenario} PROPERTIES
         FIXTURES_REQUIRED wine_prefix RESOURCE_LOCK wine_prefix LABELS windows TIMEOUT 300)
 endforeach()
+
+# krv-update.exe under Wine: a whole update with the simulated fwbridge.dll.
+add_test(NAME windows.process.cli-update
+    COMMAND ${Python3_EXECUTABLE} "${CMAKE_CURRENT_SOURCE_DIR}/process/cli_update.py"
+        --wine "${KRV_WINE_PREFIX}" --exe "$<TARGET_FILE:krv-update>"
+        --library "$<TARGET_FILE:fwbridge_sim>" --sample "${KRV_SAMPLE_UPDATE_FILE}")
+set_tests_properties(windows.process.cli-update PROPERTIES
+    FIXTURES_REQUIRED wine_prefix RESOURCE_LOCK wine_prefix LABELS windows TIMEOUT 300)

@@ -76,8 +76,6 @@ MainComponent::MainComponent()
         updatePayloadSize = 0;
     }
 
-    std::memset (answerBuffer, 0, sizeof (answerBuffer));
-
     addListener (&stopWaker);
 
     hidCtrl = std::make_unique<HidCtrl>();
@@ -120,11 +118,7 @@ void MainComponent::stopWorker()
 
 void MainComponent::wakeWorker()
 {
-    {
-        const juce::ScopedLock sl (answerLock);
-        ++wakesSent;
-    }
-    answerEvent.signal();
+    answers.wake();
 }
 
 void MainComponent::setScreenState (int newState)
@@ -198,7 +192,7 @@ void MainComponent::buttonClicked (juce::Button* button)
             update.file = updateFileValid == 1 ? UpdateFileLocation::file (updateFileName) : juce::File();
             session = std::make_unique<UpdateSession> (sessionHost, update, timings);
 
-            answerEvent.reset();
+            answers.reset();
             startThread();
         }
     }
@@ -247,17 +241,7 @@ void MainComponent::followDevice (int stateToRequest)
 
 void MainComponent::inputReceived()
 {
-    const int length = juce::jlimit (0, (int) sizeof (answerBuffer), hidCtrl->inputLength);
-
-    if (length > 0)
-    {
-        const juce::ScopedLock sl (answerLock);
-        std::memcpy (answerBuffer, hidCtrl->inputBuffer, (size_t) length);
-        ++answersWritten;
-    }
-
-    if (screenState == Updating)
-        answerEvent.signal();
+    answers.write (hidCtrl->inputBuffer, hidCtrl->inputLength, screenState == Updating);
 }
 
 void MainComponent::ProgressRelay::timerCallback()
@@ -267,7 +251,7 @@ void MainComponent::ProgressRelay::timerCallback()
 
 void MainComponent::StopWaker::exitSignalSent()
 {
-    owner.answerEvent.signal();
+    owner.answers.signal();
 }
 
 void MainComponent::run()
@@ -278,59 +262,7 @@ void MainComponent::run()
 
 UpdateSession::Wake MainComponent::waitForInput (int timeoutMs)
 {
-    const auto deadline = juce::Time::getMillisecondCounterHiRes() + timeoutMs;
-
-    for (;;)
-    {
-        // Once the thread is asked to stop, no wait holds it: the StopWaker has signalled the
-        // event, and every later wait returns at once as unanswered.
-        if (threadShouldExit())
-            return UpdateSession::Wake::nothing;
-
-        const auto left = deadline - juce::Time::getMillisecondCounterHiRes();
-        if (! answerEvent.wait (juce::jmax (0, (int) std::ceil (left))))
-            return UpdateSession::Wake::nothing;
-
-        answerEvent.reset();
-
-        if (threadShouldExit())
-            return UpdateSession::Wake::nothing;
-
-        // A signal whose report was already copied on an earlier wake brings nothing new.
-        const auto wake = takeAnswer();
-        if (wake != UpdateSession::Wake::nothing)
-            return wake;
-    }
-}
-
-UpdateSession::Wake MainComponent::takeAnswer()
-{
-    const juce::ScopedLock sl (answerLock);
-
-    if (answersWritten != answersTaken)
-    {
-        std::memcpy (answer, answerBuffer, sizeof (answer));
-        answersTaken = answersWritten;
-
-        // A device change behind this answer must still end the next wait.
-        if (wakesSent != wakesTaken)
-            answerEvent.signal();
-
-        return UpdateSession::Wake::report;
-    }
-
-    if (wakesSent != wakesTaken)
-    {
-        // Every report that came before has been taken: the buffer now reads as cleared, as
-        // a later time-out of the mode switch examines it.
-        wakesTaken = wakesSent;
-        std::memset (answerBuffer, 0, sizeof (answerBuffer));
-        std::memset (answer, 0, sizeof (answer));
-        return UpdateSession::Wake::deviceChange;
-    }
-
-    std::memcpy (answer, answerBuffer, sizeof (answer));
-    return UpdateSession::Wake::nothing;
+    return answers.waitForInput (timeoutMs, [this] { return threadShouldExit(); });
 }
 
 void MainComponent::SessionHost::writeReport (const std::uint8_t* report)

@@ -2,6 +2,7 @@
 
 #include "device/HidHandler.h"
 #include "ui/ScreenState.h"
+#include "update/AnswerBuffer.h"
 #include "update/UpdateRecordInfo.h"
 #include "update/UpdateSession.h"
 
@@ -67,7 +68,6 @@ private:
 
     /** The update session's side of the answer buffer (worker thread). */
     UpdateSession::Wake waitForInput (int timeoutMs);
-    UpdateSession::Wake takeAnswer();
     void wakeWorker();
     void followDevice (int stateToRequest);
 
@@ -91,7 +91,6 @@ private:
     std::unique_ptr<ZizarButton> okButton;
     std::unique_ptr<ZizarButton> cancelButton;
     juce::CriticalSection stateLock;
-    juce::WaitableEvent answerEvent { false };
     int newFirmwareVersion = -1;
     int updateFileValid = 0;
     int updatePayloadSize = 0;
@@ -100,28 +99,7 @@ private:
     int screenState = SelectLanguage;
     int requestedState = -1;
     std::unique_ptr<HidCtrl> hidCtrl;
-    std::uint8_t answerBuffer[256] {};
-
-    /** The worker never reads answerBuffer directly: it takes a copy under answerLock,
-        so a report arriving while it decides cannot tear the answer it looks at.
-    */
-    juce::CriticalSection answerLock;
-    std::uint8_t answer[256] {};
-
-    /** Counts every write to answerBuffer (under answerLock). The worker may copy a report
-        before it waits for that report's signal, and an input message may bring no report;
-        the count tells it such a signal brings nothing new, so one answer is never taken
-        for the answers to two reports.
-    */
-    std::uint32_t answersWritten = 0;
-    std::uint32_t answersTaken = 0; // worker only
-
-    /** Device changes and quit wake the worker without touching the answer bytes (under
-        answerLock): an answer that arrived first is taken first, a report that begins with
-        0x00 stays a report, and the change still ends the wait it interrupts.
-    */
-    std::uint32_t wakesSent = 0;
-    std::uint32_t wakesTaken = 0; // worker only
+    AnswerBuffer answers;
 
     /** Written by the worker, copied into progressValue on the message thread. */
     std::atomic<double> sharedProgress { 0.0 };
@@ -149,8 +127,8 @@ private:
         explicit SessionHost (MainComponent& c) : owner (c) {}
         void writeReport (const std::uint8_t* report) override;
         UpdateSession::Wake waitForInput (int timeoutMs) override { return owner.waitForInput (timeoutMs); }
-        UpdateSession::Wake takeAnswer() override { return owner.takeAnswer(); }
-        const std::uint8_t* answer() const override { return owner.answer; }
+        UpdateSession::Wake takeAnswer() override { return owner.answers.takeAnswer(); }
+        const std::uint8_t* answer() const override { return owner.answers.answer(); }
         void requestState (UpdateSession::Screen) override;
         void setProgress (double fraction) override { owner.sharedProgress.store (fraction); }
         void pause (int ms) override { owner.wait (ms); }

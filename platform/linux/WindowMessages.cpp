@@ -1,10 +1,12 @@
 // Hidden windows and posted messages on JUCE's message loop, standing in for the
 // Windows calls the device link makes. A posted message runs the window procedure on
 // the message thread, in posting order; a message for a window that is gone is dropped.
+#include "platform/TraceOutput.h"
 #include "platform/Win32.h"
 
 #include <juce_events/juce_events.h>
 
+#include <atomic>
 #include <cstdio>
 #include <map>
 #include <mutex>
@@ -139,9 +141,16 @@ BOOL AllowSetForegroundWindow (DWORD)
     return 1;
 }
 
+namespace
+{
+std::atomic<bool> traceShown { true };
+}
+
+void showTraceOnStandardError (bool shown) { traceShown.store (shown); }
+
 void OutputDebugStringA (LPCSTR text)
 {
-    if (text == nullptr)
+    if (text == nullptr || ! traceShown.load())
         return;
 
     std::fputs (text, stderr);

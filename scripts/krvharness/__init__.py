@@ -223,13 +223,25 @@ class Updater:
         self.window = None
         self._stderr_file = None
 
-    def start(self, title=WINDOW_TITLE):
+    def _command(self, arguments=()):
         command = self.wine.command(self.exe) if self.wine else [self.exe]
         if self.isolate and not self.wine and isolation_works():
             # The tool runs once per machine (a lock file in /var/tmp, an abstract socket);
             # private ones keep parallel tests, or an updater already open, out of its way.
-            command = ["unshare", "-mn", "sh", "-c", 'mount -t tmpfs tmpfs /var/tmp && exec "$0"', self.exe]
-        command = self.wrapper + command
+            command = ["unshare", "-mn", "sh", "-c", 'mount -t tmpfs tmpfs /var/tmp && exec "$0" "$@"', self.exe]
+        return self.wrapper + command + list(arguments)
+
+    def run_console(self, *arguments, timeout=120):
+        """Runs a console program (krv-update) to its end: its exit code, standard output and
+        standard error (the trace; under Wine, Wine's lines with the debugger output)."""
+        done = subprocess.run(self._command(arguments), cwd=self.folder, env=self.env, stdin=subprocess.DEVNULL,
+                              capture_output=True, text=True, errors="replace", timeout=timeout)
+        with open(self.stderr_path, "w") as f:
+            f.write(done.stderr)
+        return done
+
+    def start(self, title=WINDOW_TITLE):
+        command = self._command()
         self._stderr_file = open(self.stderr_path, "w")
         self.proc = subprocess.Popen(command, cwd=self.folder, env=self.env,
                                      stdout=subprocess.DEVNULL, stderr=self._stderr_file)

@@ -21,7 +21,7 @@ struct MainComponentProbe
     static const UpdateRecordInfo* updateRecords (const MainComponent& c) { return c.updateRecords; }
     static double progressValue (const MainComponent& c) { return c.progressValue; }
     static double lastPercent (const MainComponent& c) { return c.session != nullptr ? c.session->getLastPercent() : 0.0; }
-    static const std::uint8_t* answerBuffer (const MainComponent& c) { return c.answerBuffer; }
+    static const std::uint8_t* answerBuffer (const MainComponent& c) { return c.answers.buffer; }
     static HidCtrl* hidCtrl (const MainComponent& c) { return c.hidCtrl.get(); }
     static juce::ComboBox* languageBox (const MainComponent& c) { return c.languageBox.get(); }
     static juce::ProgressBar* progressBar (const MainComponent& c) { return c.progressBar.get(); }
@@ -50,16 +50,16 @@ struct MainComponentProbe
 
     // Update session
     static double sharedProgress (const MainComponent& c) { return c.sharedProgress.load(); }
-    static void takeAnswer (MainComponent& c) { c.takeAnswer(); }
-    static juce::CriticalSection& answerLock (MainComponent& c) { return c.answerLock; }
-    static std::uint8_t* answerBufferForWriting (MainComponent& c) { return c.answerBuffer; }
+    static void takeAnswer (MainComponent& c) { c.answers.takeAnswer(); }
+    static juce::CriticalSection& answerLock (MainComponent& c) { return c.answers.lock; }
+    static std::uint8_t* answerBufferForWriting (MainComponent& c) { return c.answers.buffer; }
 
     /** The worker's copy of the latest answer, read under the lock it is taken under. */
     static std::array<std::uint8_t, 256> answerCopy (MainComponent& c)
     {
         std::array<std::uint8_t, 256> copy {};
-        const juce::ScopedLock sl (c.answerLock);
-        std::memcpy (copy.data(), c.answer, copy.size());
+        const juce::ScopedLock sl (c.answers.lock);
+        std::memcpy (copy.data(), c.answers.taken, copy.size());
         return copy;
     }
 

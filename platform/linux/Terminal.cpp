@@ -1,0 +1,5 @@
+#include "platform/Terminal.h"
+
+#include <unistd.h>
+
+bool standardOutputIsTerminal() { return ::isatty (STDOUT_FILENO) != 0; }
