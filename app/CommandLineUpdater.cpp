@@ -95,18 +95,17 @@ public:
     }
 
     std::atomic<double> progress { 0.0 };
-    std::atomic<int> outcome { -1 };  // the last Screen the session asked for
-    std::atomic<int> lastWake { -1 }; // what ended the session's last wait
+    std::atomic<int> outcome { -1 }; // the last Screen the session asked for
+    std::atomic<bool> sawDeviceChange { false }, sawTimeOut { false };
 
-    /** Why a failed session failed, as far as its last wait shows. */
+    /** Why a failed session failed, as far as its waits show: a pulled controller ends in
+        time-outs, a silent one ends in answers to what the session sends after it. */
     juce::String failureReason() const
     {
-        switch ((UpdateSession::Wake) lastWake.load())
-        {
-            case UpdateSession::Wake::deviceChange: return "the controller was disconnected";
-            case UpdateSession::Wake::nothing: return "the controller stopped answering";
-            case UpdateSession::Wake::report: break;
-        }
+        if (sawDeviceChange.load())
+            return "the controller was disconnected";
+        if (sawTimeOut.load())
+            return "the controller stopped answering";
         return "the controller refused it (answer code 0x" + juce::String::toHexString ((int) answers.answer()[0]).paddedLeft ('0', 2) + ")";
     }
 
@@ -128,7 +127,10 @@ public:
     UpdateSession::Wake waitForInput (int timeoutMs) override
     {
         const auto wake = answers.waitForInput (timeoutMs, [this] { return threadShouldExit(); });
-        lastWake.store ((int) wake);
+        if (wake == UpdateSession::Wake::deviceChange)
+            sawDeviceChange.store (true);
+        else if (wake == UpdateSession::Wake::nothing && ! threadShouldExit())
+            sawTimeOut.store (true);
         return wake;
     }
     UpdateSession::Wake takeAnswer() override { return answers.takeAnswer(); }
