@@ -228,7 +228,7 @@ juce::String CommandLineUpdater::helpText()
 }
 
 int CommandLineUpdater::run (const juce::StringArray& args, juce::OutputStream& out, juce::OutputStream& err, bool terminal,
-                             const UpdateSession::Timings& timings)
+                             const UpdateSession::Timings& timings, const juce::String& updaterLock)
 {
     Options options;
     if (const auto problem = parse (args, options); problem.isNotEmpty())
@@ -319,8 +319,8 @@ int CommandLineUpdater::run (const juce::StringArray& args, juce::OutputStream& 
         return print.result (completed, "Ready: run with --update to install firmware " + versionText (newVersion) + ".");
 
     // One updater at a time per machine: the window holds this lock while it runs.
-    juce::InterProcessLock updaterLock ("juceAppLock_KRVUpdateProgram");
-    if (! updaterLock.enter (0))
+    juce::InterProcessLock lock (updaterLock);
+    if (! lock.enter (0))
         return print.result (cannotStart, "Another updater is running on this computer.");
 
     UpdateSession::Update update;

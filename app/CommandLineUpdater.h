@@ -16,9 +16,13 @@ enum ExitCode
     usage = 64
 };
 
+/** The lock the window holds while it runs (JUCE's single-instance lock). */
+inline const char* const windowLockName = "juceAppLock_KRVUpdateProgram";
+
 /** The whole program: arguments without the program name; terminal: out can redraw a bar. */
 int run (const juce::StringArray& args, juce::OutputStream& out, juce::OutputStream& err, bool terminal,
-         const UpdateSession::Timings& timings = {}); // the product's; only tests shorten them
+         const UpdateSession::Timings& timings = {},        // the product's; only tests shorten them
+         const juce::String& updaterLock = windowLockName); // tests use one of their own
 
 juce::String helpText();
 } // namespace CommandLineUpdater

@@ -23,7 +23,9 @@ protected:
     {
         juce::MemoryOutputStream out, err;
         CliRun r;
-        r.code = CommandLineUpdater::run (args, out, err, false, timings);
+        // A lock of this process's own: parallel tests and other updaters keep the real one.
+        const auto lock = "krvCliTest_" + juce::String (juce::Random::getSystemRandom().nextInt64());
+        r.code = CommandLineUpdater::run (args, out, err, false, timings, lock);
         r.lines.addLines (out.toString().trimEnd());
         r.err = err.toString();
         return r;
