@@ -35,10 +35,10 @@ TEST (ComInterfaceIds, AreTheSystemsOwn)
         GUID id;
         const char* expected;
     } cases[] = {
-        { "IUnknown", __uuidof (IUnknown), "00000000-0000-0000-c000-000000000046" },
-        { "IDXGIFactory", __uuidof (IDXGIFactory), "7b7166ec-21c7-44ae-b21a-c9ae321ae369" },
-        { "IDWriteFactory", __uuidof (IDWriteFactory), "b859ee5a-d838-4b5b-a2e8-1adc7d93db48" },
-        { "IRawElementProviderSimple", __uuidof (IRawElementProviderSimple), "d6dd68d1-86fd-4332-8666-9abedea2d24c" },
+        { "IUnknown", __uuidof(IUnknown), "00000000-0000-0000-c000-000000000046" },
+        { "IDXGIFactory", __uuidof(IDXGIFactory), "7b7166ec-21c7-44ae-b21a-c9ae321ae369" },
+        { "IDWriteFactory", __uuidof(IDWriteFactory), "b859ee5a-d838-4b5b-a2e8-1adc7d93db48" },
+        { "IRawElementProviderSimple", __uuidof(IRawElementProviderSimple), "d6dd68d1-86fd-4332-8666-9abedea2d24c" },
     };
 
     for (const auto& c : cases)
