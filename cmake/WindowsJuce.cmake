@@ -29,9 +29,16 @@ target_link_libraries(krv_windows_image_libs INTERFACE "${KRV_PNG_LIBRARY}" "${K
 function(krv_adapt_juce_for_mingw target)
     target_link_libraries(${target} PRIVATE krv_windows_image_libs)
     if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-        # JUCE 7.0.5 on 32-bit MinGW: its __uuidof stand-in specialises a template outside
-        # its namespace.
-        set_source_files_properties("${JUCE_MODULES_DIR}/juce_gui_basics/juce_gui_basics.cpp"
-            TARGET_DIRECTORY ${target} PROPERTIES COMPILE_OPTIONS "-fpermissive;-w")
+        # JUCE's module files that use COM are compiled through a wrapper that makes their
+        # interface ids MinGW's (see mingw32-juce/ComIds.h); juce_core's own file refuses
+        # any header before it and keeps JUCE's ids.
+        foreach(module juce_events juce_graphics juce_gui_basics)
+            set(original "${JUCE_MODULES_DIR}/${module}/${module}.cpp")
+            set(wrapper "${CMAKE_BINARY_DIR}/mingw32-juce/${module}.cpp")
+            file(WRITE "${wrapper}.in" "#include \"${CMAKE_CURRENT_FUNCTION_LIST_DIR}/mingw32-juce/ComIds.h\"\n#include \"${original}\"\n")
+            configure_file("${wrapper}.in" "${wrapper}" COPYONLY)
+            set_source_files_properties("${original}" TARGET_DIRECTORY ${target} PROPERTIES HEADER_FILE_ONLY ON)
+            target_sources(${target} PRIVATE "${wrapper}")
+        endforeach()
     endif()
 endfunction()

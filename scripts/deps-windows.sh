@@ -2,14 +2,15 @@
 # Installs what the Windows cross-build and its tests under Wine need on Debian 12, once:
 # the MinGW-w64 compilers with the posix thread model, zlib for MinGW, Wine for both
 # bitnesses (wine32 from the i386 architecture beside wine64: Debian's wine then starts
-# 32-bit programs itself and hands 64-bit ones to wine64), and a deb-src line so that
+# 32-bit programs itself and hands 64-bit ones to wine64; 32-bit OpenGL, without which
+# Wine's 32-bit DXGI has no factory and JUCE stops at start), and a deb-src line so that
 # libpng and libjpeg-turbo can be built from Debian's own sources.
 set -euo pipefail
 
 packages=(
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
     libz-mingw-w64-dev
-    wine wine64 wine32:i386
+    wine wine64 wine32:i386 libgl1:i386 libgl1-mesa-dri:i386
     dpkg-dev
     cmake libgtest-dev
     xvfb xdotool imagemagick tesseract-ocr tesseract-ocr-eng fonts-noto-cjk fonts-liberation2

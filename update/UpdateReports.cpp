@@ -79,6 +79,8 @@ Report buildDataBlock (int recordNumber, const std::uint8_t* data, std::size_t s
 
 std::size_t blockCount (std::uint32_t length)
 {
-    return ((std::size_t) length + (std::size_t) blockSize - 1) / (std::size_t) blockSize;
+    // No sum that could wrap where size_t is 32 bits wide.
+    const auto size = (std::uint32_t) blockSize;
+    return (std::size_t) (length / size + (length % size != 0 ? 1u : 0u));
 }
 } // namespace UpdateReports
