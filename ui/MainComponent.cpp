@@ -1,5 +1,8 @@
 #include "ui/MainComponent.h"
 
+#include "platform/SystemQuit.h"
+#include "platform/Win32.h"
+
 #include "device/HidCtrl.h"
 #include "style/ImageLoader.h"
 #include "style/ProgressLookAndFeel.h"
@@ -91,6 +94,7 @@ MainComponent::~MainComponent()
     // A system quit during an update arrives here with the worker still running: it must
     // have ended before anything it uses goes away.
     stopWorker();
+    releaseSystem();
     progressRelay.stopTimer();
 
     languageBox.reset();
@@ -134,6 +138,9 @@ void MainComponent::setScreenState (int newState)
         return;
 
     screenState = newState;
+
+    if (screenState == UpdateComplete || screenState == UpdateFailed)
+        releaseSystem();
 
     if (screenState == Updating)
         progressRelay.startTimer (15);
@@ -199,6 +206,7 @@ void MainComponent::buttonClicked (juce::Button* button)
             session = std::make_unique<UpdateSession> (sessionHost, update, timings);
 
             answerEvent.reset();
+            holdSystemBack();
             startThread();
         }
     }
@@ -211,11 +219,32 @@ void MainComponent::buttonClicked (juce::Button* button)
 void MainComponent::stopAndQuit()
 {
     stopWorker();
+    releaseSystem();
 
     if (quitRequested)
         quitRequested();
     else if (auto* app = juce::JUCEApplicationBase::getInstance())
         app->systemRequestedQuit();
+}
+
+void MainComponent::holdSystemBack()
+{
+    auto* peer = getPeer();
+    inhibitor = std::make_unique<UpdateInhibitor> ("KRV-7000 Updater",
+                                                   "Updating the KRV-7000's firmware",
+                                                   peer != nullptr ? peer->getNativeHandle() : nullptr);
+    OutputDebugStringA (("sleep and shutdown " + inhibitor->describe() + "\n").toRawUTF8());
+    SystemQuit::holdDuringUpdate (true);
+}
+
+void MainComponent::releaseSystem()
+{
+    if (inhibitor == nullptr)
+        return;
+
+    inhibitor.reset();
+    OutputDebugStringA ("sleep and shutdown released\n");
+    SystemQuit::holdDuringUpdate (false);
 }
 
 void MainComponent::deviceDetached()
