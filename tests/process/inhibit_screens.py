@@ -12,7 +12,7 @@ import time
 
 import dbus
 
-from emulated_screens import expect, h, parse_args, updater_beside
+from emulated_screens import expect, h, parse_args, read_update_file, updater_beside
 
 LOCK = ("idle:sleep:shutdown", "KRV-7000 Updater", "Updating the KRV-7000's firmware", "block")
 
@@ -62,6 +62,7 @@ def descriptors(pid):
 
 def start_update(args, display, folder, env):
     updater = updater_beside(args, folder, display, "--version", "102", env=env)
+    updater.new_version = read_update_file(args.sample, os.path.join(os.path.dirname(args.exe), "krv-updfile"))[0]
     updater.wait_for("language")
     updater.click(h.RIGHT_BUTTON)
     updater.wait_for("ready")
@@ -101,11 +102,12 @@ def quit_held_until_the_end(updater, pid, before):
     """A SIGTERM in the middle of the records is held until the update has ended, then
     honoured: exit 0."""
     os.kill(pid, signal.SIGTERM)
-    updater.wait_for("complete", timeout=120)
     try:
-        code = updater.proc.wait(15)
+        code = updater.proc.wait(120)
     except subprocess.TimeoutExpired:
         raise h.Failure("the held quit was not honoured after the update")
+    state = updater.sim_state()
+    expect(state is not None and state[0] == updater.new_version, f"the controller holds {state}, not the update")
     trace = updater.stderr()
     expect(code == 0, f"exit code {code}")
     for line in ("system quit: held until the update has ended", "HID_UPDATE_ANS_COMPLETE(0xfc, 100). @467",
