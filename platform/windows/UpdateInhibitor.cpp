@@ -12,8 +12,8 @@ UpdateInhibitor::UpdateInhibitor (const juce::String&, const juce::String& why, 
 
     held = executionStateSet;
     description = juce::String (held ? "held: " : "not held: ")
-                + (executionStateSet ? "system kept awake" : "SetThreadExecutionState failed")
-                + (blockReasonSet ? ", shutdown block reason set" : ", no shutdown block reason");
+                  + (executionStateSet ? "system kept awake" : "SetThreadExecutionState failed")
+                  + (blockReasonSet ? ", shutdown block reason set" : ", no shutdown block reason");
 }
 
 UpdateInhibitor::~UpdateInhibitor()
