@@ -1,7 +1,5 @@
 #include "platform/SystemQuit.h"
 
-#include "platform/Win32.h"
-
 #include <juce_events/juce_events.h>
 
 #include <mutex>
@@ -25,7 +23,7 @@ void SystemQuit::holdDuringUpdate (bool running)
 
     if (honour)
     {
-        OutputDebugStringA ("system quit: the update has ended, quitting now\n");
+        juce::Logger::outputDebugString ("system quit: the update has ended, quitting now");
         juce::MessageManager::callAsync ([] {
             if (auto* app = juce::JUCEApplicationBase::getInstance())
                 app->systemRequestedQuit();
@@ -42,6 +40,6 @@ bool SystemQuit::holdRequest()
 
     // Quitting now would leave the controller in its boot loader without firmware.
     quitHeld = true;
-    OutputDebugStringA ("system quit: held until the update has ended\n");
+    juce::Logger::outputDebugString ("system quit: held until the update has ended");
     return true;
 }

@@ -1,7 +1,6 @@
 #include "ui/MainComponent.h"
 
 #include "platform/SystemQuit.h"
-#include "platform/Win32.h"
 
 #include "device/HidCtrl.h"
 #include "style/ImageLoader.h"
@@ -233,7 +232,8 @@ void MainComponent::holdSystemBack()
     inhibitor = std::make_unique<UpdateInhibitor> ("KRV-7000 Updater",
                                                    "Updating the KRV-7000's firmware",
                                                    peer != nullptr ? peer->getNativeHandle() : nullptr);
-    OutputDebugStringA (("sleep and shutdown " + inhibitor->describe() + "\n").toRawUTF8());
+    // The system log, not the session's own trace: standard error on Linux, the debugger on Windows.
+    juce::Logger::outputDebugString ("sleep and shutdown " + inhibitor->describe());
     SystemQuit::holdDuringUpdate (true);
 }
 
@@ -243,7 +243,7 @@ void MainComponent::releaseSystem()
         return;
 
     inhibitor.reset();
-    OutputDebugStringA ("sleep and shutdown released\n");
+    juce::Logger::outputDebugString ("sleep and shutdown released");
     SystemQuit::holdDuringUpdate (false);
 }
 
