@@ -55,3 +55,10 @@ void Application::anotherInstanceStarted (const juce::String&)
     if (mainWindow != nullptr && mainWindow->isVisible())
         mainWindow->toFront (true);
 }
+
+void Application::systemRequestedQuit()
+{
+    // Held while an update runs; SystemQuit asks again once it has ended.
+    if (! SystemQuit::holdRequest())
+        quit();
+}

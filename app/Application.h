@@ -18,6 +18,7 @@ public:
     const juce::String getApplicationVersion() override;
     bool moreThanOneInstanceAllowed() override;
     void anotherInstanceStarted (const juce::String& commandLine) override;
+    void systemRequestedQuit() override;
 
     MainWindow* getMainWindow() const noexcept { return mainWindow.get(); }
 

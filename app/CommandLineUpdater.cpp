@@ -4,6 +4,7 @@
 #include "device/HidCtrl.h"
 #include "platform/InterruptHold.h"
 #include "platform/TraceOutput.h"
+#include "platform/UpdateInhibitor.h"
 #include "update/AnswerBuffer.h"
 #include "update/UpdateFileLoader.h"
 #include "update/UpdateFileLocation.h"
@@ -331,8 +332,11 @@ int CommandLineUpdater::run (const juce::StringArray& args, juce::OutputStream& 
     update.file = file;
 
     {
-        // The place where the update's span is held against interrupts, sleep and shutdown.
+        // The update's span is held against interrupts, sleep and shutdown.
         InterruptHold hold;
+        const UpdateInhibitor inhibitor (UpdateInhibitor::updaterName, UpdateInhibitor::updateReason, nullptr);
+        if (options.trace)
+            juce::Logger::outputDebugString ("sleep and shutdown " + inhibitor.describe());
         console.start (update, timings);
         while (console.isThreadRunning())
         {

@@ -6,7 +6,7 @@ packages=(
     build-essential cmake pkg-config python3
     juce-modules-source
     libgtest-dev libgmock-dev libbenchmark-dev
-    libhidapi-dev libudev-dev libfontconfig-dev libfreetype-dev libx11-dev
+    libhidapi-dev libudev-dev libsystemd-dev python3-dbusmock libfontconfig-dev libfreetype-dev libx11-dev
     umockdev libumockdev-dev gir1.2-umockdev-1.0
     xvfb xdotool x11-utils imagemagick tesseract-ocr tesseract-ocr-eng util-linux
     fonts-noto-cjk fonts-liberation2 fonts-dejavu-core

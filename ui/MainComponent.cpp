@@ -1,5 +1,7 @@
 #include "ui/MainComponent.h"
 
+#include "platform/SystemQuit.h"
+
 #include "device/HidCtrl.h"
 #include "style/ImageLoader.h"
 #include "style/ProgressLookAndFeel.h"
@@ -89,6 +91,7 @@ MainComponent::~MainComponent()
     // A system quit during an update arrives here with the worker still running: it must
     // have ended before anything it uses goes away.
     stopWorker();
+    releaseSystem();
     progressRelay.stopTimer();
 
     languageBox.reset();
@@ -128,6 +131,9 @@ void MainComponent::setScreenState (int newState)
         return;
 
     screenState = newState;
+
+    if (screenState == UpdateComplete || screenState == UpdateFailed)
+        releaseSystem();
 
     if (screenState == Updating)
         progressRelay.startTimer (15);
@@ -193,6 +199,7 @@ void MainComponent::buttonClicked (juce::Button* button)
             session = std::make_unique<UpdateSession> (sessionHost, update, timings);
 
             answers.reset();
+            holdSystemBack();
             startThread();
         }
     }
@@ -205,11 +212,33 @@ void MainComponent::buttonClicked (juce::Button* button)
 void MainComponent::stopAndQuit()
 {
     stopWorker();
+    releaseSystem();
 
     if (quitRequested)
         quitRequested();
     else if (auto* app = juce::JUCEApplicationBase::getInstance())
         app->systemRequestedQuit();
+}
+
+void MainComponent::holdSystemBack()
+{
+    auto* peer = getPeer();
+    inhibitor = std::make_unique<UpdateInhibitor> (UpdateInhibitor::updaterName,
+                                                   UpdateInhibitor::updateReason,
+                                                   peer != nullptr ? peer->getNativeHandle() : nullptr);
+    // The system log, not the session's own trace: standard error on Linux, the debugger on Windows.
+    juce::Logger::outputDebugString ("sleep and shutdown " + inhibitor->describe());
+    SystemQuit::holdDuringUpdate (true);
+}
+
+void MainComponent::releaseSystem()
+{
+    if (inhibitor == nullptr)
+        return;
+
+    inhibitor.reset();
+    juce::Logger::outputDebugString ("sleep and shutdown released");
+    SystemQuit::holdDuringUpdate (false);
 }
 
 void MainComponent::deviceDetached()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/HidHandler.h"
+#include "platform/UpdateInhibitor.h"
 #include "ui/ScreenState.h"
 #include "update/AnswerBuffer.h"
 #include "update/UpdateRecordInfo.h"
@@ -141,6 +142,11 @@ private:
         start again).
     */
     std::unique_ptr<UpdateSession> session;
+
+    /** Sleep, shutdown and system quits held back from Start until the session has ended. */
+    std::unique_ptr<UpdateInhibitor> inhibitor;
+    void holdSystemBack();
+    void releaseSystem();
     bool workerStarted = false;
 
     SessionTimings timings;

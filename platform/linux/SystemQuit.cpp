@@ -40,6 +40,7 @@ void SystemQuit::install()
     sigemptyset (&action.sa_mask);
     sigaction (SIGTERM, &action, nullptr);
     sigaction (SIGHUP, &action, nullptr);
+    sigaction (SIGINT, &action, nullptr);
 }
 
 void SystemQuit::uninstall()
@@ -49,6 +50,7 @@ void SystemQuit::uninstall()
 
     std::signal (SIGTERM, SIG_DFL);
     std::signal (SIGHUP, SIG_DFL);
+    std::signal (SIGINT, SIG_DFL);
 
     const char stop = 0;
     [[maybe_unused]] auto written = ::write (quitPipe[1], &stop, 1);

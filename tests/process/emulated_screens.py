@@ -20,14 +20,15 @@ def expect(condition, message):
         raise h.Failure(message)
 
 
-def updater_beside(args, folder, display, *options, without_file_access_override=False):
+def updater_beside(args, folder, display, *options, without_file_access_override=False, env=None):
     state = os.path.join(folder, "sim-state.txt")
     wrapper = [args.host, "--state", state, *options, "--"]
     if without_file_access_override and os.geteuid() == 0:
         # Root opens any node; a desktop user has no such power.
         wrapper += ["setpriv", "--bounding-set", "-dac_override,-dac_read_search", "--"]
     return h.Updater(args.exe, folder, display, library=args.library, update_file=args.sample,
-                     env={"KRV_HIDRAW_LOG": os.path.join(folder, "protocol-log.txt")}, wrapper=wrapper).start()
+                     env={"KRV_HIDRAW_LOG": os.path.join(folder, "protocol-log.txt"), **(env or {})},
+                     wrapper=wrapper).start()
 
 
 def scenario_update(args, display, folder):
@@ -85,16 +86,20 @@ def scenario_no_permission(args, display, folder):
 SCENARIOS = {"update": scenario_update, "no-permission": scenario_no_permission}
 
 
-def main():
+def parse_args(scenarios):
     parser = argparse.ArgumentParser()
-    parser.add_argument("scenario", choices=sorted(SCENARIOS))
+    parser.add_argument("scenario", choices=sorted(scenarios))
     parser.add_argument("--exe", required=True)
     parser.add_argument("--library", required=True)
     parser.add_argument("--host", required=True)
     parser.add_argument("--sample", required=True)
     args = parser.parse_args()
     args.host = os.path.abspath(args.host)
+    return args
 
+
+def main():
+    args = parse_args(SCENARIOS)
     return h.run_scenario(args.scenario, SCENARIOS[args.scenario], args, folder_prefix="emulated-")
 
 

@@ -21,3 +21,14 @@ inline std::vector<std::string> splitTraceLines (const std::string& text)
     }
     return result;
 }
+
+/** The session's own lines: those of the system hold around it (sleep, shutdown, quit)
+    left out. */
+inline std::vector<std::string> sessionTraceLines (const std::string& text)
+{
+    std::vector<std::string> result;
+    for (auto& line : splitTraceLines (text))
+        if (line.rfind ("sleep and shutdown ", 0) != 0 && line.rfind ("system quit: ", 0) != 0)
+            result.push_back (line);
+    return result;
+}

@@ -225,7 +225,7 @@ public:
             return {};
         traceText += capture->finish();
         capture.reset();
-        return TraceCapture::lines (traceText);
+        return sessionTraceLines (traceText);
     }
 
     /** A 64-byte input report; bytes 2 to 5 carry a running number that the session does
