@@ -221,12 +221,21 @@ void MainComponent::stopAndQuit()
 void MainComponent::deviceDetached()
 {
     currentFirmwareVersion = -1;
+    {
+        const juce::ScopedLock sl (answerLock);
+        ++removals;
+    }
     followDevice (DeviceNotFound);
 }
 
 void MainComponent::deviceAttached()
 {
     currentFirmwareVersion = hidCtrl->firmwareVersion;
+    {
+        const juce::ScopedLock sl (answerLock);
+        removalsBeforeArrival = removals;
+        versionOnArrival = currentFirmwareVersion;
+    }
     followDevice (ReadyToUpdate);
 }
 
@@ -252,8 +261,16 @@ void MainComponent::inputReceived()
     if (length > 0)
     {
         const juce::ScopedLock sl (answerLock);
-        std::memcpy (answerBuffer, hidCtrl->inputBuffer, (size_t) length);
-        ++answersWritten;
+
+        // An answer not yet taken outlives the controller's ordinary input behind it (a knob
+        // report right after a completion answer and a reset); a later answer still wins.
+        const bool answerPending = answersWritten != answersTaken && UpdateReports::isAnswerCode (answerBuffer[0]);
+
+        if (! answerPending || UpdateReports::isAnswerCode (hidCtrl->inputBuffer[0]))
+        {
+            std::memcpy (answerBuffer, hidCtrl->inputBuffer, (size_t) length);
+            ++answersWritten;
+        }
     }
 
     if (screenState == Updating)
@@ -331,6 +348,34 @@ UpdateSession::Wake MainComponent::takeAnswer()
 
     std::memcpy (answer, answerBuffer, sizeof (answer));
     return UpdateSession::Wake::nothing;
+}
+
+int MainComponent::waitForArrival (std::uint32_t removal, int timeoutMs)
+{
+    const auto deadline = juce::Time::getMillisecondCounterHiRes() + timeoutMs;
+
+    for (;;)
+    {
+        {
+            const juce::ScopedLock sl (answerLock);
+            if (removal > 0 && removalsBeforeArrival >= removal)
+                return versionOnArrival;
+        }
+
+        const auto left = deadline - juce::Time::getMillisecondCounterHiRes();
+        if (threadShouldExit() || left <= 0)
+            return -1;
+
+        // Every device change signals the event; a spurious wake only checks again.
+        answerEvent.wait (juce::jmax (1, (int) std::ceil (left)));
+        answerEvent.reset();
+    }
+}
+
+std::uint32_t MainComponent::SessionHost::removalCount()
+{
+    const juce::ScopedLock sl (owner.answerLock);
+    return owner.removals;
 }
 
 void MainComponent::SessionHost::writeReport (const std::uint8_t* report)

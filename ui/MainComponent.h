@@ -114,7 +114,7 @@ private:
         for the answers to two reports.
     */
     std::uint32_t answersWritten = 0;
-    std::uint32_t answersTaken = 0; // worker only
+    std::uint32_t answersTaken = 0; // written by the worker only
 
     /** Device changes and quit wake the worker without touching the answer bytes (under
         answerLock): an answer that arrived first is taken first, a report that begins with
@@ -122,6 +122,14 @@ private:
     */
     std::uint32_t wakesSent = 0;
     std::uint32_t wakesTaken = 0; // worker only
+
+    /** The controller's removals and, for the latest arrival, the removals before it and the
+        version it reported (under answerLock): a controller that resets after its last
+        answer is told apart by the version it comes back with. */
+    std::uint32_t removals = 0;
+    std::uint32_t removalsBeforeArrival = 0;
+    int versionOnArrival = -1;
+    int waitForArrival (std::uint32_t removal, int timeoutMs);
 
     /** Written by the worker, copied into progressValue on the message thread. */
     std::atomic<double> sharedProgress { 0.0 };
@@ -155,6 +163,8 @@ private:
         void setProgress (double fraction) override { owner.sharedProgress.store (fraction); }
         void pause (int ms) override { owner.wait (ms); }
         bool stopRequested() const override { return owner.threadShouldExit(); }
+        std::uint32_t removalCount() override;
+        int waitForArrival (std::uint32_t removal, int timeoutMs) override { return owner.waitForArrival (removal, timeoutMs); }
         MainComponent& owner;
     };
     SessionHost sessionHost { *this };
