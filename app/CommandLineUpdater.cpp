@@ -113,11 +113,13 @@ public:
     // HidHandler (message thread)
     void deviceDetached() override
     {
+        answers.deviceRemoved();
         if (started)
             answers.wake();
     }
     void deviceAttached() override
     {
+        answers.deviceArrived (hidCtrl->firmwareVersion);
         if (started)
             answers.wake();
     }
@@ -140,6 +142,11 @@ public:
     void setProgress (double fraction) override { progress.store (fraction); }
     void pause (int ms) override { wait (ms); }
     bool stopRequested() const override { return threadShouldExit(); }
+    std::uint32_t removalCount() override { return answers.removalCount(); }
+    int waitForArrival (std::uint32_t removal, int timeoutMs) override
+    {
+        return answers.waitForArrival (removal, timeoutMs, [this] { return threadShouldExit(); });
+    }
 
 private:
     void run() override { session->run(); }

@@ -244,12 +244,14 @@ void MainComponent::releaseSystem()
 void MainComponent::deviceDetached()
 {
     currentFirmwareVersion = -1;
+    answers.deviceRemoved();
     followDevice (DeviceNotFound);
 }
 
 void MainComponent::deviceAttached()
 {
     currentFirmwareVersion = hidCtrl->firmwareVersion;
+    answers.deviceArrived (currentFirmwareVersion);
     followDevice (ReadyToUpdate);
 }
 

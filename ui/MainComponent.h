@@ -134,6 +134,11 @@ private:
         void setProgress (double fraction) override { owner.sharedProgress.store (fraction); }
         void pause (int ms) override { owner.wait (ms); }
         bool stopRequested() const override { return owner.threadShouldExit(); }
+        std::uint32_t removalCount() override { return owner.answers.removalCount(); }
+        int waitForArrival (std::uint32_t removal, int timeoutMs) override
+        {
+            return owner.answers.waitForArrival (removal, timeoutMs, [this] { return owner.threadShouldExit(); });
+        }
         MainComponent& owner;
     };
     SessionHost sessionHost { *this };

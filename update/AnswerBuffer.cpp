@@ -1,5 +1,7 @@
 #include "update/AnswerBuffer.h"
 
+#include "update/UpdateReports.h"
+
 #include <cmath>
 #include <cstring>
 
@@ -10,8 +12,16 @@ void AnswerBuffer::write (const std::uint8_t* report, int length, bool wakeWorke
     if (length > 0)
     {
         const juce::ScopedLock sl (lock);
-        std::memcpy (buffer, report, (size_t) length);
-        ++answersWritten;
+
+        // An answer not yet taken outlives the controller's ordinary input behind it (a knob
+        // report right after a completion answer and a reset); a later answer still wins.
+        const bool answerPending = answersWritten != answersTaken && UpdateReports::isAnswerCode (buffer[0]);
+
+        if (! answerPending || UpdateReports::isAnswerCode (report[0]))
+        {
+            std::memcpy (buffer, report, (size_t) length);
+            ++answersWritten;
+        }
     }
 
     if (wakeWorker)
@@ -25,6 +35,47 @@ void AnswerBuffer::wake()
         ++wakesSent;
     }
     answerEvent.signal();
+}
+
+void AnswerBuffer::deviceRemoved()
+{
+    const juce::ScopedLock sl (lock);
+    ++removals;
+}
+
+void AnswerBuffer::deviceArrived (int firmwareVersion)
+{
+    const juce::ScopedLock sl (lock);
+    removalsBeforeArrival = removals;
+    versionOnArrival = firmwareVersion;
+}
+
+std::uint32_t AnswerBuffer::removalCount() const
+{
+    const juce::ScopedLock sl (lock);
+    return removals;
+}
+
+int AnswerBuffer::waitForArrival (std::uint32_t removal, int timeoutMs, const std::function<bool()>& shouldStop)
+{
+    const auto deadline = juce::Time::getMillisecondCounterHiRes() + timeoutMs;
+
+    for (;;)
+    {
+        {
+            const juce::ScopedLock sl (lock);
+            if (removal > 0 && removalsBeforeArrival >= removal)
+                return versionOnArrival;
+        }
+
+        const auto left = deadline - juce::Time::getMillisecondCounterHiRes();
+        if (shouldStop() || left <= 0)
+            return -1;
+
+        // Every device change signals the event; a spurious wake only checks again.
+        answerEvent.wait (juce::jmax (1, (int) std::ceil (left)));
+        answerEvent.reset();
+    }
 }
 
 UpdateSession::Wake AnswerBuffer::waitForInput (int timeoutMs, const std::function<bool()>& shouldStop)

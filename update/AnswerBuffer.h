@@ -21,6 +21,17 @@ public:
     /** A device change or quit: wakes the worker without touching the answer bytes. */
     void wake();
 
+    /** Receiver side: the controller left, or arrived reporting firmwareVersion. Only
+        counted: the receiver wakes the worker with wake() where the change concerns it. */
+    void deviceRemoved();
+    void deviceArrived (int firmwareVersion);
+
+    /** Worker side: how many times the controller has left so far, and the version of the
+        first controller to arrive after removal number `removal` (-1 when none arrives
+        within timeoutMs or shouldStop says so). */
+    std::uint32_t removalCount() const;
+    int waitForArrival (std::uint32_t removal, int timeoutMs, const std::function<bool()>& shouldStop);
+
     /** Wakes a waiting worker without news (a stop request). */
     void signal() { answerEvent.signal(); }
 
@@ -62,6 +73,13 @@ private:
     */
     std::uint32_t wakesSent = 0;
     std::uint32_t wakesTaken = 0; // worker only
+
+    /** The controller's removals and, for the latest arrival, the removals before it and the
+        version it reported (under lock): a controller that resets after its last answer is
+        told apart by the version it comes back with. */
+    std::uint32_t removals = 0;
+    std::uint32_t removalsBeforeArrival = 0;
+    int versionOnArrival = -1;
 
     JUCE_DECLARE_NON_COPYABLE (AnswerBuffer)
 };

@@ -30,6 +30,17 @@ enum UpdateAnswer : std::uint8_t
 namespace UpdateReports
 {
 constexpr int reportSize = 64;
+
+/** True for the first byte of a report that answers the update protocol; anything else
+    (a knob or fader report, an empty report) is the controller's ordinary input. */
+constexpr bool isAnswerCode (std::uint8_t code)
+{
+    return code == HID_UPDATE_ANS_MODE || code == HID_UPDATE_ANS_PRGRESS_CHK
+           || code == HID_UPDATE_ANS_INFO_OK || code == HID_UPDATE_ANS_RCV_OK
+           || code == HID_UPDATE_ANS_REQ_NEXT || code == HID_UPDATE_ANS_COMPLETE
+           || code == HID_UPDATE_ANS_DL_OK;
+}
+
 constexpr int blockSize = 62;
 
 using Report = std::array<std::uint8_t, reportSize>;

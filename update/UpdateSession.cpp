@@ -189,6 +189,8 @@ bool UpdateSession::transferBlocks (int recordNumber, const std::uint8_t* data, 
 bool UpdateSession::endUpdate()
 {
     const auto report = UpdateReports::buildEndReport();
+    const auto removalsBefore = host.removalCount();
+    const bool leftBefore = deviceChangeTaken;
 
     for (;;)
     {
@@ -214,6 +216,15 @@ bool UpdateSession::endUpdate()
         if (code != HID_UPDATE_ANS_PRGRESS_CHK)
         {
             debugTrace ("unexpected response(0x%x). @%d\n", code, 473);
+
+            // A controller boots its new firmware right after it has answered: when it left
+            // and its answer was lost with it, the version it comes back with tells.
+            if (code == 0 && ! leftBefore && ! host.stopRequested() && host.removalCount() != removalsBefore
+                && cameBackUpdated())
+            {
+                deviceChangeTaken = false;
+                return true;
+            }
             return false;
         }
 
@@ -224,6 +235,26 @@ bool UpdateSession::endUpdate()
         debugTrace ("Progress Count(%lf). @%d\n", fraction, 471);
         host.pause (timings.pauseMs);
     }
+}
+
+bool UpdateSession::cameBackUpdated()
+{
+    const int version = host.waitForArrival (host.removalCount(), timings.returnMs);
+
+    if (version < 0)
+    {
+        debugTrace ("%s did not come back within %d ms: update failed. @%d\n", modelName().toRawUTF8(), timings.returnMs, 476);
+        return false;
+    }
+
+    const bool updated = version == update.newFirmwareVersion;
+    debugTrace ("%s came back with version %d, update file version %d: update %s. @%d\n",
+                modelName().toRawUTF8(),
+                version,
+                update.newFirmwareVersion,
+                updated ? "complete" : "failed",
+                476);
+    return updated;
 }
 
 int UpdateSession::switchToUpdateMode()

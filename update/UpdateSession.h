@@ -22,6 +22,7 @@ public:
         int blockAnswerMs = 180000;
         int busyAnswerMs = 20000;
         int pauseMs = 100;
+        int returnMs = 10000; // a controller that left after the end report, back again
     };
 
     /** What woke the worker: a report, a device change or quit (read as answer code 0), or
@@ -65,6 +66,18 @@ public:
         /** Pauses; a request to stop cuts it short. */
         virtual void pause (int ms) = 0;
         virtual bool stopRequested() const = 0;
+
+        /** How many times the controller has left so far. */
+        virtual std::uint32_t removalCount() { return 0; }
+
+        /** Waits up to timeoutMs for a controller to arrive after removal number `removal`
+            and returns the firmware version it reports; -1 when none comes in time or a
+            stop is requested. */
+        virtual int waitForArrival (std::uint32_t removal, int timeoutMs)
+        {
+            juce::ignoreUnused (removal, timeoutMs);
+            return -1;
+        }
     };
 
     /** What the session sends: the update file's record table, version and payload size,
@@ -96,6 +109,7 @@ private:
     bool transferRecords();
     bool transferBlocks (int recordNumber, const std::uint8_t* data, std::uint32_t length);
     bool endUpdate();
+    bool cameBackUpdated();
     juce::String modelName() const;
 
     Host& host;

@@ -3,6 +3,7 @@
 #include "KrvUsbIds.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -53,7 +54,9 @@ void DeviceBridge::readLoop (OpenDevice& device)
         }
         protocolLog.input (device.number, buffer + skip, count - (int) skip);
 
-        if (! device.stopping && poster)
+        // Announced even when a rescan is closing the device: the report is queued, and the
+        // join keeps this message ahead of the removal (it may be the last answer).
+        if (poster)
             poster (Event::input, device.number);
     }
 }
@@ -61,10 +64,11 @@ void DeviceBridge::readLoop (OpenDevice& device)
 std::optional<DeviceBridge::Opened> DeviceBridge::openBoth (const std::string& path)
 {
     std::string reason;
+    int error = 0;
     Opened opened;
-    opened.readPort = backend.open (path, reason);
+    opened.readPort = backend.open (path, reason, error);
     if (opened.readPort != nullptr)
-        opened.writePort = backend.open (path, reason);
+        opened.writePort = backend.open (path, reason, error);
 
     if (opened.readPort != nullptr && opened.writePort != nullptr)
     {
@@ -76,9 +80,12 @@ std::optional<DeviceBridge::Opened> DeviceBridge::openBoth (const std::string& p
     if (reportedUnopenable.insert (path).second)
     {
         protocolLog.note ("cannot open " + path + ": " + reason);
-        std::fprintf (stderr, "fwbridge: cannot open %s (KRV-7000): %s; without the udev rule only root may "
-                              "(see Troubleshooting in the README)\n",
-                      path.c_str(), reason.empty() ? "unknown reason" : reason.c_str());
+        // A node that vanished (a reset, a pull) is no matter of permissions.
+        const bool denied = error == EACCES || error == EPERM;
+        std::fprintf (stderr, "fwbridge: cannot open %s (KRV-7000): %s%s\n",
+                      path.c_str(),
+                      reason.empty() ? "unknown reason" : reason.c_str(),
+                      denied ? "; without the udev rule only root may (see Troubleshooting in the README)" : "");
     }
     return std::nullopt;
 }

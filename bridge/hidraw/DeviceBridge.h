@@ -35,8 +35,9 @@ class HidBackend
 public:
     virtual ~HidBackend() = default;
     virtual std::vector<HidDeviceInfo> enumerate() = 0;
-    /** Null when the interface cannot be opened (no permission, gone); reason then says why. */
-    virtual std::unique_ptr<HidPort> open (const std::string& path, std::string& reason) = 0;
+    /** Null when the interface cannot be opened (no permission, gone); reason then says why
+        and error holds the errno behind it (0 when none is known). */
+    virtual std::unique_ptr<HidPort> open (const std::string& path, std::string& reason, int& error) = 0;
 };
 
 /** The device library's work without the C entry points: keeps the HID numbers of the

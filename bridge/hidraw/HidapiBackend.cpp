@@ -21,10 +21,22 @@ public:
 
     int read (std::uint8_t* buffer, std::size_t size, int timeoutMs) override
     {
-        errno = 0;
-        const int count = hid_read_timeout (device, buffer, size, timeoutMs);
-        // A signal that interrupts the wait is no reason to give the device up.
-        return count < 0 && errno == EINTR ? 0 : count;
+        if (! hungUp)
+        {
+            errno = 0;
+            const int count = hid_read_timeout (device, buffer, size, timeoutMs);
+            // A signal that interrupts the wait is no reason to give the device up.
+            if (count >= 0 || errno == EINTR)
+                return std::max (count, 0);
+            hungUp = true;
+        }
+
+        // A node whose device left still holds the reports that came before (the last answer,
+        // say), but hidapi's poll sees the hang-up and fails before reading. A read without a
+        // time-out skips that poll: the kernel hands out what is queued, then fails at once
+        // (nothing read counts as failed too, so a hung-up node never spins the reader).
+        const int count = hid_read_timeout (device, buffer, size, -1);
+        return count > 0 ? count : -1;
     }
 
     int write (const std::uint8_t* data, std::size_t size) override
@@ -34,6 +46,7 @@ public:
 
 private:
     hid_device* device;
+    bool hungUp = false;
 };
 
 // The descriptor as sysfs gives it for /dev/hidrawN; empty when it cannot be read.
@@ -93,13 +106,13 @@ std::vector<HidDeviceInfo> HidapiBackend::enumerate()
     return found;
 }
 
-std::unique_ptr<HidPort> HidapiBackend::open (const std::string& path, std::string& reason)
+std::unique_ptr<HidPort> HidapiBackend::open (const std::string& path, std::string& reason, int& error)
 {
     errno = 0;
     if (auto* device = hid_open_path (path.c_str()))
         return std::make_unique<HidapiPort> (device);
 
-    const int error = errno;
+    error = errno;
     reason = error != 0 ? std::strerror (error) : narrow (hid_error (nullptr));
     return nullptr;
 }

@@ -9,6 +9,6 @@ class HidapiBackend final : public HidBackend
 {
 public:
     std::vector<HidDeviceInfo> enumerate() override;
-    std::unique_ptr<HidPort> open (const std::string& path, std::string& reason) override;
+    std::unique_ptr<HidPort> open (const std::string& path, std::string& reason, int& error) override;
 };
 } // namespace fwbridge

@@ -47,6 +47,7 @@ public:
         timings.answerMs = 300;
         timings.blockAnswerMs = 300;
         timings.busyAnswerMs = 300;
+        timings.returnMs = 300;
         timings.pauseMs = 5;
     }
 

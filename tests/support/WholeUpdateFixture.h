@@ -126,6 +126,7 @@ protected:
         timings.answerMs = answerMs;
         timings.blockAnswerMs = answerMs;
         timings.busyAnswerMs = answerMs;
+        timings.returnMs = answerMs;
         timings.pauseMs = 5;
     }
 

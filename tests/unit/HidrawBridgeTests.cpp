@@ -8,8 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <map>
@@ -132,12 +134,13 @@ public:
         return present;
     }
 
-    std::unique_ptr<HidPort> open (const std::string& path, std::string& reason) override
+    std::unique_ptr<HidPort> open (const std::string& path, std::string& reason, int& error) override
     {
         std::lock_guard<std::mutex> guard (lock);
-        if (unopenable.count (path) != 0)
+        if (auto it = unopenable.find (path); it != unopenable.end())
         {
-            reason = "Permission denied";
+            error = it->second;
+            reason = std::strerror (error);
             return nullptr;
         }
         // Opening a node again reaches the same device, until it is plugged in anew.
@@ -194,7 +197,7 @@ public:
 
     std::mutex lock;
     std::vector<HidDeviceInfo> present;
-    std::set<std::string> unopenable;
+    std::map<std::string, int> unopenable; // node, errno of its open
     std::map<std::string, std::shared_ptr<PortState>> ports;
     int enumerations = 0;
 };
@@ -579,24 +582,37 @@ TEST_F (HidrawBridge, ACompositeControllerIsListedOnceOnTheProtocolsInterface)
 
 TEST_F (HidrawBridge, DeviceThatCannotBeOpenedIsNamedWithTheReasonAndOfferedOnceItCan)
 {
-    backend.unopenable.insert ("/dev/hidraw0");
-    backend.plug (controller ("/dev/hidraw0"));
-    TraceCapture trace;
-    bridge.rescan (true);
-    bridge.rescan (true);
-    const auto text = trace.finish();
-    EXPECT_TRUE (numbers().empty());
-    EXPECT_TRUE (posted().empty());
-    EXPECT_NE (text.find ("/dev/hidraw0"), std::string::npos) << text;
-    EXPECT_NE (text.find ("Permission denied"), std::string::npos) << text;
-    EXPECT_NE (text.find ("README"), std::string::npos) << "says where to read on: " << text;
-    EXPECT_EQ (text.find ("/dev/hidraw0"), text.rfind ("/dev/hidraw0")) << "once, not at every rescan";
+    // The udev rule is the advice only where permissions are the cause.
+    int node = 0;
+    for (const auto& [error, advised] : { std::pair { EACCES, true }, std::pair { EPERM, true }, std::pair { ENOENT, false } })
+    {
+        SCOPED_TRACE (std::strerror (error));
+        const auto path = "/dev/hidraw" + std::to_string (node++);
+        backend.unopenable[path] = error;
+        backend.plug (controller (path));
+        TraceCapture trace;
+        bridge.rescan (true);
+        bridge.rescan (true);
+        const auto text = trace.finish();
+        EXPECT_TRUE (numbers().empty());
+        EXPECT_TRUE (posted().empty());
+        EXPECT_NE (text.find (path + " (KRV-7000): " + std::strerror (error)), std::string::npos) << text;
+        EXPECT_EQ (text.find ("udev rule") != std::string::npos, advised) << text;
+        EXPECT_EQ (text.find ("README") != std::string::npos, advised) << "says where to read on: " << text;
+        EXPECT_EQ (text.find (path), text.rfind (path)) << "once, not at every rescan";
 
-    backend.unopenable.clear();
-    bridge.rescan (true);
-    ASSERT_EQ (numbers().size(), 1u);
-    ASSERT_EQ (posted().size(), 1u);
-    EXPECT_EQ (posted()[0].event, Event::arrival);
+        backend.unopenable.clear();
+        bridge.rescan (true);
+        ASSERT_EQ (numbers().size(), 1u);
+        ASSERT_EQ (posted().size(), 1u);
+        EXPECT_EQ (posted()[0].event, Event::arrival);
+
+        backend.unplug (path);
+        bridge.rescan (false);
+        ASSERT_TRUE (numbers().empty());
+        const std::lock_guard<std::mutex> guard (lock);
+        messages.clear();
+    }
 }
 
 TEST_F (HidrawBridge, RemovalEndsTheReaderBeforeItIsAnnounced)
