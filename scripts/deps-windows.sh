@@ -11,7 +11,7 @@ packages=(
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
     libz-mingw-w64-dev
     wine wine64 wine32:i386 libgl1:i386 libgl1-mesa-dri:i386
-    dpkg-dev
+    dpkg-dev icoutils
     cmake libgtest-dev
     xvfb xdotool imagemagick tesseract-ocr tesseract-ocr-eng fonts-noto-cjk fonts-liberation2
 )

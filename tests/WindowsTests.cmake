@@ -70,8 +70,15 @@ set(KRV_TESTS_LEFT_OUT_ON_WINDOWS
     PlatformDebugOutput.*
     PopupItems.NameDrawsWithItsLanguageFontAndTheFallbackComesBack)
 
-find_program(KRV_WINE NAMES wine)
 find_package(Python3 COMPONENTS Interpreter)
+
+# The manifest, icon and VERSIONINFO in the built executables (read on this machine).
+add_test(NAME windows.resources
+    COMMAND ${Python3_EXECUTABLE} "${CMAKE_CURRENT_SOURCE_DIR}/tools/windows_resources.py" "${PROJECT_VERSION}"
+        "$<TARGET_FILE:KRVUpdateProgram>:icon" "$<TARGET_FILE:krv-update>")
+set_tests_properties(windows.resources PROPERTIES LABELS windows TIMEOUT 60)
+
+find_program(KRV_WINE NAMES wine)
 if(NOT KRV_WINE)
     return()
 endif()

@@ -1,0 +1,36 @@
+# What Windows reads from an executable's resources: the manifest (no administrator prompt,
+# the Windows versions, DPI awareness, common controls) and, for the window, the icon.
+
+# The updater's icon, drawn as the Linux package draws it, for juce_add_gui_app's ICON_BIG.
+function(krv_windows_icon out_var)
+    set(theme "${CMAKE_BINARY_DIR}/icon")
+    set(icon "${theme}/256x256/apps/krv7000-updater.png")
+    if(NOT EXISTS "${icon}")
+        execute_process(COMMAND bash "${PROJECT_SOURCE_DIR}/scripts/package-icon.sh" "${theme}"
+                        RESULT_VARIABLE result)
+        if(NOT result EQUAL 0 OR NOT EXISTS "${icon}")
+            message(FATAL_ERROR "Could not draw the icon (ImageMagick's convert): ${result}")
+        endif()
+    endif()
+    set(${out_var} "${icon}" PARENT_SCOPE)
+endfunction()
+
+# Embeds the manifest into target; name and description are the manifest's own.
+function(krv_windows_manifest target name description)
+    set(KRV_MANIFEST_NAME "${name}")
+    set(KRV_MANIFEST_DESCRIPTION "${description}")
+    set(KRV_MANIFEST_FILE "${CMAKE_BINARY_DIR}/manifest/${target}.manifest")
+    configure_file("${PROJECT_SOURCE_DIR}/platform/windows/Application.manifest.in" "${KRV_MANIFEST_FILE}" @ONLY)
+    configure_file("${PROJECT_SOURCE_DIR}/platform/windows/Manifest.rc.in"
+                   "${CMAKE_BINARY_DIR}/manifest/${target}-manifest.rc" @ONLY)
+    target_sources(${target} PRIVATE "${CMAKE_BINARY_DIR}/manifest/${target}-manifest.rc")
+    set_source_files_properties("${CMAKE_BINARY_DIR}/manifest/${target}-manifest.rc" PROPERTIES
+        OBJECT_DEPENDS "${KRV_MANIFEST_FILE}")
+endfunction()
+
+# The console updater's VERSIONINFO (juce_add_gui_app makes the window's).
+function(krv_windows_console_version target)
+    configure_file("${PROJECT_SOURCE_DIR}/platform/windows/ConsoleVersion.rc.in"
+                   "${CMAKE_BINARY_DIR}/manifest/${target}-version.rc" @ONLY)
+    target_sources(${target} PRIVATE "${CMAKE_BINARY_DIR}/manifest/${target}-version.rc")
+endfunction()
