@@ -2,6 +2,7 @@
 
 #include "platform/ExecutableFile.h"
 #include "platform/LibraryLoadError.h"
+#include "platform/LibraryLoading.h"
 #include "platform/Win32.h"
 
 #include <cstdio>
@@ -85,7 +86,7 @@ bool load (const juce::StringArray& candidates, FwBridgeApi& api, juce::String& 
             continue;
         }
 
-        library = LoadLibraryA (candidate.toRawUTF8());
+        library = LibraryLoading::load (candidate);
         if (library != nullptr)
             break;
         failures.add (LibraryLoadError::describeLast (candidate));
@@ -127,8 +128,7 @@ bool load (const juce::StringArray& candidates, FwBridgeApi& api, juce::String& 
 
 juce::StringArray defaultCandidates()
 {
-    const auto besideExecutable = ExecutableFile::get().getSiblingFile (fileName());
-    return { besideExecutable.getFullPathName(), juce::String (fileName()) };
+    return LibraryLoading::candidates (ExecutableFile::get().getSiblingFile (fileName()));
 }
 
 const FwBridgeApi* get()

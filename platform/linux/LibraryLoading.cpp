@@ -1,5 +1,6 @@
 // LoadLibraryA, GetProcAddress and FreeLibrary over the dynamic loader. A library opened
 // by path is opened from there; a bare name is looked up on the system's library path.
+#include "platform/LibraryLoading.h"
 #include "platform/LibraryLoadError.h"
 #include "platform/Win32.h"
 
@@ -42,4 +43,14 @@ juce::String LibraryLoadError::describeLast (const juce::String&)
 {
     // The loader's message names the file itself.
     return juce::String (lastError);
+}
+
+juce::StringArray LibraryLoading::candidates (const juce::File& besideExecutable)
+{
+    return { besideExecutable.getFullPathName(), besideExecutable.getFileName() };
+}
+
+HMODULE LibraryLoading::load (const juce::String& candidate)
+{
+    return LoadLibraryA (candidate.toRawUTF8());
 }

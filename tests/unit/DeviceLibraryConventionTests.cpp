@@ -1,6 +1,7 @@
 // A fwbridge.dll built with the other export names (Windows only: there a 32-bit
 // __stdcall DLL linked without --kill-at exports HID_Write@12).
 #include "device/DeviceLibrary.h"
+#include "platform/ExecutableFile.h"
 
 #include <gtest/gtest.h>
 
@@ -28,4 +29,11 @@ TEST (DeviceLibraryConvention, SimulatedLibraryExportsThePlainNames)
 
     ASSERT_TRUE (DeviceLibrary::load ({ KRV_SIM_LIBRARY }, api, problem)) << problem;
     EXPECT_TRUE (api.isComplete());
+}
+
+TEST (DeviceLibraryConvention, OnlyTheFileBesideTheExecutableIsTried)
+{
+    // Never a bare name: Windows would look in the working folder and on PATH for it.
+    const auto beside = ExecutableFile::get().getSiblingFile (DeviceLibrary::fileName()).getFullPathName();
+    EXPECT_EQ (DeviceLibrary::defaultCandidates(), juce::StringArray { beside });
 }

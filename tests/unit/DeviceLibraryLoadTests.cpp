@@ -48,3 +48,19 @@ TEST (DeviceLibraryLoad, FirstCandidateThatOpensIsUsed)
     EXPECT_TRUE (api.isComplete());
     EXPECT_EQ (api.getDeviceType (-5), -1);
 }
+
+TEST (DeviceLibraryLoad, LoadsFromAFolderWhoseNameHasBlanksAndNonAsciiLetters)
+{
+    const auto folder = juce::File::createTempFile ({}).getSiblingFile (juce::String (juce::CharPointer_UTF8 ("krv J\xc3\xbcrgen \xc3\xa9t\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac")));
+    ASSERT_TRUE (folder.createDirectory());
+    const auto copy = folder.getChildFile (DeviceLibrary::fileName());
+    ASSERT_TRUE (juce::File (KRV_SIM_LIBRARY).copyFileTo (copy));
+
+    FwBridgeApi api;
+    juce::String problem;
+    EXPECT_TRUE (DeviceLibrary::load ({ copy.getFullPathName() }, api, problem)) << problem;
+    EXPECT_TRUE (api.isComplete());
+
+    // A loaded library stays loaded: Windows keeps its file until the process ends.
+    folder.deleteRecursively();
+}
