@@ -25,44 +25,60 @@ bool loadAttempted = false;
 FwBridgeApi loadedApi;
 bool loadedOk = false;
 
-// Decorations a name gets under other conventions or without undecorated exports, given
-// the bytes of arguments on the 32-bit stack. None of them is ever called.
+// Names a function gets under other conventions or without undecorated exports, given the
+// bytes of arguments on the 32-bit stack. A decorated __stdcall name with the right byte
+// count proves the convention the loader calls with (as MinGW's and MSVC's linkers write
+// it): it is taken. The others never are, and none of them is called while loading.
 struct Decoration
 {
     const char* format;
     const char* meaning;
+    bool taken;
 };
 
 const Decoration decorations[] = {
-    { "%s@%d", "decorated __stdcall names" },
-    { "_%s@%d", "decorated __stdcall names" },
-    { "_%s", "__cdecl names" },
-    { "@%s@%d", "__fastcall names" }
+    { "%s@%d", "decorated __stdcall names", true },
+    { "_%s@%d", "decorated __stdcall names", true },
+    { "_%s", "__cdecl names", false },
+    { "@%s@%d", "__fastcall names", false }
 };
 
 template <typename Fn>
 void resolve (HMODULE library, const char* name, int argumentCount, Fn& function,
-              juce::StringArray& missing, juce::StringArray& misnamed, juce::String& convention)
+              juce::StringArray& missing, juce::StringArray& misnamed, juce::StringArray& decorated,
+              juce::String& convention)
 {
     // Through a function pointer without parameters, the one cast GCC takes between them.
-    function = reinterpret_cast<Fn> (reinterpret_cast<void (*)()> (GetProcAddress (library, name)));
-    if (function != nullptr)
-        return;
+    const auto take = [&] (const char* exported) {
+        function = reinterpret_cast<Fn> (reinterpret_cast<void (*)()> (GetProcAddress (library, exported)));
+        return function != nullptr;
+    };
 
-    missing.add (name);
+    if (take (name))
+        return;
 
     for (const auto& decoration : decorations)
     {
-        char decorated[64];
-        std::snprintf (decorated, sizeof (decorated), decoration.format, name, 4 * argumentCount);
-        if (GetProcAddress (library, decorated) != nullptr)
+        char decoratedName[64];
+        std::snprintf (decoratedName, sizeof (decoratedName), decoration.format, name, 4 * argumentCount);
+        if (decoration.taken)
         {
-            misnamed.add (decorated);
+            if (take (decoratedName))
+            {
+                decorated.add (decoratedName);
+                return;
+            }
+        }
+        else if (GetProcAddress (library, decoratedName) != nullptr)
+        {
+            misnamed.add (decoratedName);
             if (convention.isEmpty())
                 convention = decoration.meaning;
-            return;
+            break;
         }
     }
+
+    missing.add (name);
 }
 } // namespace
 
@@ -98,28 +114,35 @@ bool load (const juce::StringArray& candidates, FwBridgeApi& api, juce::String& 
         return false;
     }
 
-    juce::StringArray missing, misnamed;
+    juce::StringArray missing, misnamed, decorated;
     juce::String convention;
-    resolve (library, "HID_Initialize", 1, api.initialize, missing, misnamed, convention);
-    resolve (library, "HID_SetCallback", 4, api.setCallback, missing, misnamed, convention);
-    resolve (library, "HID_Start", 0, api.start, missing, misnamed, convention);
-    resolve (library, "HID_Stop", 0, api.stop, missing, misnamed, convention);
-    resolve (library, "HID_Finalize", 0, api.finalize, missing, misnamed, convention);
-    resolve (library, "HID_EnumHIDno", 1, api.enumHidNumbers, missing, misnamed, convention);
-    resolve (library, "HID_GetDeviceType", 1, api.getDeviceType, missing, misnamed, convention);
-    resolve (library, "HID_GetFirmwareVersion", 3, api.getFirmwareVersion, missing, misnamed, convention);
-    resolve (library, "HID_Input", 3, api.input, missing, misnamed, convention);
-    resolve (library, "HID_Write", 3, api.write, missing, misnamed, convention);
+    resolve (library, "HID_Initialize", 1, api.initialize, missing, misnamed, decorated, convention);
+    resolve (library, "HID_SetCallback", 4, api.setCallback, missing, misnamed, decorated, convention);
+    resolve (library, "HID_Start", 0, api.start, missing, misnamed, decorated, convention);
+    resolve (library, "HID_Stop", 0, api.stop, missing, misnamed, decorated, convention);
+    resolve (library, "HID_Finalize", 0, api.finalize, missing, misnamed, decorated, convention);
+    resolve (library, "HID_EnumHIDno", 1, api.enumHidNumbers, missing, misnamed, decorated, convention);
+    resolve (library, "HID_GetDeviceType", 1, api.getDeviceType, missing, misnamed, decorated, convention);
+    resolve (library, "HID_GetFirmwareVersion", 3, api.getFirmwareVersion, missing, misnamed, decorated, convention);
+    resolve (library, "HID_Input", 3, api.input, missing, misnamed, decorated, convention);
+    resolve (library, "HID_Write", 3, api.write, missing, misnamed, decorated, convention);
 
     if (! missing.isEmpty())
     {
         problem = juce::String ("device library: ") + fileName() + " lacks " + missing.joinIntoString (", ");
         if (! misnamed.isEmpty())
             problem << " under those names; it exports " << misnamed.joinIntoString (", ") << " (" << convention
-                    << "), but a " << fileName() << " must export undecorated __stdcall names";
+                    << "), but a " << fileName() << " must export __stdcall names";
         api = {};
         FreeLibrary (library);
         return false;
+    }
+
+    if (! decorated.isEmpty())
+    {
+        const auto note = juce::String ("device library: ") + fileName() + " exports decorated __stdcall names ("
+                          + decorated.joinIntoString (", ") + "), called as __stdcall\n";
+        OutputDebugStringA (note.toRawUTF8());
     }
 
     // A loaded library stays loaded for the life of the process.

@@ -42,23 +42,35 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
         COMPILE_OPTIONS "-include;${PROJECT_SOURCE_DIR}/cmake/mingw32-juce/ComIds.h")
 endif()
 
-# Device libraries loaded at run time: a library lacking HID_Write, and one that exports
-# its functions only under decorated __stdcall names.
+# Device libraries loaded at run time: a library lacking HID_Write, and ones that export
+# their functions only under other names: decorated __stdcall as MinGW and as MSVC write
+# them, and __cdecl with a leading underscore.
 add_library(fwbridge_partial SHARED support/PartialBridge.c)
 krv_fwbridge_dll(fwbridge_partial)
 set_target_properties(fwbridge_partial PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/tests/partial")
-add_library(fwbridge_decorated SHARED support/MisnamedBridge.c support/MisnamedBridge.def)
-set_target_properties(fwbridge_decorated PROPERTIES
-    PREFIX "" OUTPUT_NAME fwbridge RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/tests/decorated")
-add_dependencies(krv_unit_tests fwbridge_sim fwbridge_partial fwbridge_decorated)
+foreach(kind decorated msvc-decorated cdecl-decorated)
+    if(kind STREQUAL decorated)
+        set(def support/MisnamedBridge.def)
+    elseif(kind STREQUAL msvc-decorated)
+        set(def support/MsvcDecoratedBridge.def)
+    else()
+        set(def support/CdeclDecoratedBridge.def)
+    endif()
+    add_library(fwbridge_${kind} SHARED support/MisnamedBridge.c ${def})
+    set_target_properties(fwbridge_${kind} PROPERTIES
+        PREFIX "" OUTPUT_NAME fwbridge RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/tests/${kind}")
+    add_dependencies(krv_unit_tests fwbridge_${kind})
+endforeach()
+add_dependencies(krv_unit_tests fwbridge_sim fwbridge_partial)
 
 # Wine sees this machine's files on drive Z:.
 target_compile_definitions(krv_unit_tests PRIVATE
     KRV_SOURCE_DIR="Z:${PROJECT_SOURCE_DIR}"
     KRV_SIM_LIBRARY="Z:$<TARGET_FILE:fwbridge_sim>"
     KRV_PARTIAL_LIBRARY="Z:$<TARGET_FILE:fwbridge_partial>"
-    KRV_MISNAMED_LIBRARY="Z:$<TARGET_FILE:fwbridge_decorated>"
-    KRV_MISNAMED_EXAMPLE="HID_Write@12")
+    KRV_DECORATED_LIBRARY="Z:$<TARGET_FILE:fwbridge_decorated>"
+    KRV_MSVC_DECORATED_LIBRARY="Z:$<TARGET_FILE:fwbridge_msvc-decorated>"
+    KRV_CDECL_DECORATED_LIBRARY="Z:$<TARGET_FILE:fwbridge_cdecl-decorated>")
 
 # Tests of the remaining files that rest on Linux-only pieces, left out by name: the
 # window-message and debug-output stand-ins themselves, and the library path that only
@@ -115,6 +127,20 @@ foreach(scenario window languages second-start screens no-library partial-librar
     set_tests_properties(windows.process.${scenario} PROPERTIES
         FIXTURES_REQUIRED wine_prefix RESOURCE_LOCK wine_prefix LABELS windows TIMEOUT 300)
 endforeach()
+
+# A whole update through a 32-bit controller library exporting decorated __stdcall names.
+if(TARGET fwbridge_sim_decorated)
+    add_test(NAME windows.process.update-decorated-library
+        COMMAND ${Python3_EXECUTABLE} "${CMAKE_CURRENT_SOURCE_DIR}/process/device_screens.py" update
+            --wine "${KRV_WINE_PREFIX}"
+            --exe "$<TARGET_FILE:KRVUpdateProgram>"
+            --sim "$<TARGET_FILE:fwbridge_sim_decorated>"
+            --partial "$<TARGET_FILE:fwbridge_partial>"
+            --sample "${KRV_SAMPLE_UPDATE_FILE}"
+            --shots "${CMAKE_BINARY_DIR}/screenshots-decorated")
+    set_tests_properties(windows.process.update-decorated-library PROPERTIES
+        FIXTURES_REQUIRED wine_prefix RESOURCE_LOCK wine_prefix LABELS windows TIMEOUT 300)
+endif()
 
 # krv-update.exe under Wine: a whole update with the simulated fwbridge.dll.
 add_test(NAME windows.process.cli-update
