@@ -9,10 +9,12 @@ set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
 add_subdirectory("${KRV_GOOGLETEST_SOURCE}" "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL)
 
 # Test files about Linux-only pieces: the hidraw library, single-stepping a thread, fontconfig fonts, the POSIX
-# locale, the simulator loaded through dlopen, and the parsers' tests over bytes before a
-# guard page (mmap), and the soak, which reads the process's use from /proc. The parsers
-# are the same code on both systems.
+# locale, the simulator loaded through dlopen (the fault matrix and krv-update's table too),
+# and the parsers' tests over bytes before a guard page (mmap), and the soak, which reads
+# the process's use from /proc. The parsers are the same code on both systems; krv-update
+# runs under Wine as a process test.
 set(KRV_LINUX_ONLY_TEST_FILES
+    CommandLineUpdaterTests.cpp
     HidrawBridgeTests.cpp
     HidCtrlHandOverTests.cpp
     FontCoverageTests.cpp

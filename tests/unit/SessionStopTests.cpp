@@ -290,7 +290,7 @@ const RemovalCase removalCases[] = {
     { "block before the last", false, 0xF3, 1, false, false, { "unexpected response(0x0). @420", "no response from KRV-7000. @458" } },
     { "last block", false, 0xF3, 2, false, false, { "HID_UPDATE_ANS_RCV_OK(0xf9, 10). @416", "unexpected response(0x0). @409", "no response from KRV-7000. @458" } },
     { "busy block", false, 0xF3, 1, true, false, { "HID_UPDATE_ANS_PRGRESS_CHK(0xf7, 40). @489", "unexpected response(0x0). @420", "no response from KRV-7000. @458" } },
-    { "end", false, 0xF2, 1, false, false, { "unexpected response(0x0). @473" } },
+    { "end", false, 0xF2, 1, false, false, { "unexpected response(0x0). @473", "KRV-7000 did not come back within 300 ms: update failed. @476" } },
     { "block, device back at once", false, 0xF3, 1, false, true, { "unexpected response(0x0). @420" } },
     { "end, device back at once", false, 0xF2, 1, false, true, { "unexpected response(0x0). @473" } },
 };
