@@ -28,9 +28,24 @@ function(krv_windows_manifest target name description)
         OBJECT_DEPENDS "${KRV_MANIFEST_FILE}")
 endfunction()
 
-# The console updater's VERSIONINFO (juce_add_gui_app makes the window's).
-function(krv_windows_console_version target)
-    configure_file("${PROJECT_SOURCE_DIR}/platform/windows/ConsoleVersion.rc.in"
-                   "${CMAKE_BINARY_DIR}/manifest/${target}-version.rc" @ONLY)
-    target_sources(${target} PRIVATE "${CMAKE_BINARY_DIR}/manifest/${target}-version.rc")
+# The VERSIONINFO (the product, a description and the project's version) and, for the
+# window, its icon. The window's replaces the resources.rc juce_add_gui_app writes, whose
+# VERSIONINFO knows only the executable's name.
+function(krv_windows_version target description)
+    set(KRV_RC_DESCRIPTION "${description}")
+    set(KRV_RC_NAME "${target}")
+    set(KRV_RC_ICON "")
+    get_target_property(juce_code ${target} JUCE_GENERATED_SOURCES_DIRECTORY)
+    if(juce_code)
+        get_target_property(sources ${target} SOURCES)
+        list(REMOVE_ITEM sources "${juce_code}/resources.rc")
+        set_property(TARGET ${target} PROPERTY SOURCES ${sources})
+        get_target_property(icon ${target} JUCE_ICON_FILE)
+        if(icon)
+            set(KRV_RC_ICON "IDI_ICON1 ICON \"${icon}\"")
+        endif()
+    endif()
+    set(rc "${CMAKE_BINARY_DIR}/manifest/${target}-version.rc")
+    configure_file("${PROJECT_SOURCE_DIR}/platform/windows/Version.rc.in" "${rc}" @ONLY)
+    target_sources(${target} PRIVATE "${rc}")
 endfunction()

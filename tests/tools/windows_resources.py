@@ -59,7 +59,7 @@ class Resources(unittest.TestCase):
                 self.assertIn("Microsoft.Windows.Common-Controls", names)
 
                 strings = version_strings(resource(exe, RT_VERSION))
-                self.assertTrue(strings.get("ProductName"), strings)
+                self.assertEqual(strings.get("ProductName"), "KRV-7000 Firmware Updater", strings)
                 self.assertTrue(strings.get("FileDescription"), strings)
                 self.assertEqual(strings.get("FileVersion"), self.version, strings)
 
