@@ -285,7 +285,10 @@ int CommandLineUpdater::run (const juce::StringArray& args, juce::OutputStream& 
     if (library)
     {
         console.open (fileValid ? 1 : 0);
-        const auto deadline = juce::Time::getMillisecondCounterHiRes() + options.waitSeconds * 1000.0;
+        // A library reports the controllers it finds at start from its own thread, after a
+        // moment (longer under a slow start): that moment is waited for even without --wait.
+        constexpr double libraryStartMs = 3000.0;
+        const auto deadline = juce::Time::getMillisecondCounterHiRes() + juce::jmax (libraryStartMs, options.waitSeconds * 1000.0);
         do
             juce::MessageManager::getInstance()->runDispatchLoopUntil (20);
         while (! console.connected() && juce::Time::getMillisecondCounterHiRes() < deadline);
