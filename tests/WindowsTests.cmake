@@ -144,9 +144,11 @@ if(TARGET fwbridge_sim_decorated)
         FIXTURES_REQUIRED wine_prefix RESOURCE_LOCK wine_prefix LABELS windows TIMEOUT 300)
 endif()
 
-# krv-update.exe under Wine: a whole update with the simulated fwbridge.dll.
+# krv-update.exe under Wine: a whole update with the simulated fwbridge.dll. Its hidden
+# window needs an X display under Wine, as every window does there.
 add_test(NAME windows.process.cli-update
-    COMMAND ${Python3_EXECUTABLE} "${CMAKE_CURRENT_SOURCE_DIR}/process/cli_update.py"
+    COMMAND xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp"
+        ${Python3_EXECUTABLE} "${CMAKE_CURRENT_SOURCE_DIR}/process/cli_update.py"
         --wine "${KRV_WINE_PREFIX}" --exe "$<TARGET_FILE:krv-update>"
         --library "$<TARGET_FILE:fwbridge_sim>" --sample "${KRV_SAMPLE_UPDATE_FILE}")
 set_tests_properties(windows.process.cli-update PROPERTIES
