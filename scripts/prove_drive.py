@@ -114,7 +114,7 @@ def whole_update(args, command):
         except h.Failure:
             raise h.Failure(f"no completed screen; the debug trace ends:\n{updater.trace()[-1500:]}")
         print(f"  completed screen after {time.time() - started:.1f} s")
-        trace = updater.trace().splitlines()
+        trace = updater.session_trace()
         faults = [line for line in trace if "unexpected" in line or "no response" in line]
         if faults or not trace or "HID_UPDATE_ANS_COMPLETE" not in trace[-1]:
             raise h.Failure("the debug trace does not end in a clean completion:\n" + "\n".join(trace[-20:]))

@@ -330,6 +330,11 @@ class Updater:
         """The debug trace: standard error here, the debugger output under Wine."""
         return Wine.debug_trace(self.stderr()) if self.wine else self.stderr()
 
+    def session_trace(self):
+        """The session's own trace lines, without those of the system hold around it."""
+        return [line for line in self.trace().splitlines()
+                if not line.startswith(("sleep and shutdown ", "system quit: "))]
+
     def quit_with(self, where, timeout=10):
         """Presses a button that ends the tool; returns its exit code."""
         self.click(where)

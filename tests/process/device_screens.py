@@ -17,12 +17,6 @@ import krvharness as h  # noqa: E402
 from krvharness.updfile import make_update_file, read_update_file, sample_records  # noqa: E402
 
 
-
-def session_trace(updater):
-    """The session's own trace lines, without those of the system hold around it."""
-    return [line for line in updater.trace().splitlines()
-            if not line.startswith(("sleep and shutdown ", "system quit: "))]
-
 def updfile_tool(args):
     """krv-updfile, built beside the updater; under Wine for the Windows build."""
     if args.wine:
@@ -170,7 +164,7 @@ def scenario_update(args, display, folder):
         expect(progress == sorted(progress), f"the progress bar went back: {progress}")
         updater.wait_for("complete")
 
-        trace = session_trace(updater)
+        trace = updater.session_trace()
         expect(trace[-1:] == ["HID_UPDATE_ANS_COMPLETE(0xfc, 100). @467"], f"the debug trace ends with {trace[-1:]}")
         expect(not [l for l in trace if "unexpected" in l or "no response" in l], "the debug trace reports a fault:\n"
                + "\n".join(trace))
@@ -206,7 +200,7 @@ def scenario_update_unplugged(args, display, folder):
         # The end report goes nowhere; its answer is awaited for 10 s.
         updater.wait_for("failed", timeout=40)
 
-        trace = session_trace(updater)
+        trace = updater.session_trace()
         expected = ["unexpected response(0x0). @420", "no response from KRV-7000. @458"]
         expect(trace[-2:] == expected, f"the debug trace ends with {trace[-2:]}, expected {expected}")
 
