@@ -1,7 +1,7 @@
 """Runs the updater as a user would: in a folder of its own (executable, device library,
 update file), on an X server (a private virtual one, or the one in DISPLAY), clicked with
 xdotool and read back from screenshots (ImageMagick) with OCR (tesseract). The process
-tests and ./run share it. The Windows build runs the same way under 64-bit Wine (Wine)."""
+tests and ./run share it. The Windows builds run the same way under Wine (Wine), 32-bit and 64-bit."""
 import os
 import re
 import shutil
@@ -49,7 +49,7 @@ class VirtualDisplay:
 
 
 class Wine:
-    """Runs the Windows build under 64-bit Wine in a prefix made by wine_prefix.py. The
+    """Runs a Windows build (32- or 64-bit) under Wine in a prefix made by wine_prefix.py. The
     debug trace (OutputDebugStringA) reaches standard error through Wine's debugstr channel."""
 
     LIBRARY = "fwbridge.dll"

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The updater's device screens against the simulated KRV-7000, in a real process under a
 private Xvfb. One scenario per run: python3 device_screens.py SCENARIO --exe ... --sim ...
-With --wine PREFIX the Windows build runs under 64-bit Wine in that prefix.
+With --wine PREFIX the Windows build (32- or 64-bit) runs under Wine in that prefix.
 Exit 0 passed, 1 failed."""
 import argparse
 import os
