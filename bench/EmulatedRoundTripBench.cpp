@@ -161,22 +161,35 @@ int main (int argc, char** argv)
     const auto hidraw = cwd.getChildFile (argv[1]);
     const auto simulated = cwd.getChildFile (argv[2]);
 
-    bool viaLibrary = false;
+    // The two are measured in turns, so that both see the same machine: an update through
+    // the library, then the node alone, three times over. The bare node carries another
+    // product id, so the library leaves it alone.
+    bool viaLibrary = true;
     std::vector<double> emulatedBlocks, nodeAlone;
     {
         emulated::Testbed testbed;
-        emulated::ControllerSetup setup;
-        setup.stream = false; // silent: the session skips the mode request
-        emulated::EmulatedKrv7000 controller (testbed, setup);
-        controller.plugIn();
-        withMessageLoop ([&] { emulatedBlocks = runUpdate (hidraw, viaLibrary); });
-
         emulated::ControllerSetup alone;
         alone.node = 7;
+        alone.productId = 0x7001;
         alone.stream = false;
         emulated::EmulatedKrv7000 bare (testbed, alone);
         bare.plugIn();
-        nodeAlone = nodeRoundTrips (bare, 2000);
+
+        withMessageLoop ([&] {
+            for (int round = 0; round < 3 && viaLibrary; ++round)
+            {
+                emulated::ControllerSetup setup;
+                setup.stream = false; // silent: the session skips the mode request
+                emulated::EmulatedKrv7000 controller (testbed, setup);
+                controller.plugIn();
+                bool completed = false;
+                const auto blocks = runUpdate (hidraw, completed);
+                viaLibrary = completed;
+                emulatedBlocks.insert (emulatedBlocks.end(), blocks.begin(), blocks.end());
+                const auto trips = nodeRoundTrips (bare, 700);
+                nodeAlone.insert (nodeAlone.end(), trips.begin(), trips.end());
+            }
+        });
     }
 
     // The simulated library, same update, answers from its own thread.
@@ -195,7 +208,7 @@ int main (int argc, char** argv)
     auto row = [] (const std::string& what, const std::string& figure, const std::string& target, const std::string& met) {
         std::printf ("| %-58s | %14s | %-30s | %-6s |\n", what.c_str(), figure.c_str(), target.c_str(), met.c_str());
     };
-    row ("Shipped library, emulated KRV-7000: " + std::to_string (emulatedBlocks.size() + 12) + " blocks "
+    row ("Shipped library, emulated KRV-7000: 3 x " + std::to_string (emulatedBlocks.size() / 3 + 12) + " blocks "
              + (viaLibrary ? "(complete)" : "(NOT COMPLETE)"),
          "", "", viaLibrary ? "" : "MISSED");
     row ("  per block, median (p99 " + bench::format (bench::percentile (emulatedBlocks, 99)) + " us)",
@@ -204,9 +217,12 @@ int main (int argc, char** argv)
          bench::format (nodeMedian) + " us", libraryMedian > 0 ? "its share: " + bench::format (100.0 * nodeMedian / libraryMedian, 0) + " % of a block" : "", "");
     // A wait or a poll step in the library would add whole milliseconds (its reader's
     // poll() gives up after 50 ms); what it adds beyond the node must stay far below that.
+    // A block cannot take less than the node's own round trip: a negative rest means the
+    // two were not measured alike, and the row fails.
+    const bool restMet = viaLibrary && ! nodeAlone.empty() && libraryOwn >= 0.0 && libraryOwn <= 1000.0;
     row ("  the rest (library, hidapi, updater), median", bench::format (libraryOwn) + " us",
-         "block <= node alone + 1 ms", bench::verdict (viaLibrary && libraryOwn <= 1000.0));
+         "0 <= block - node <= 1 ms", bench::verdict (restMet));
     row ("Simulated library, same update, per block, median", bench::format (simulatorMedian) + " us",
          viaSimulator ? "" : "NOT COMPLETE", viaSimulator ? "" : "MISSED");
-    return viaLibrary && viaSimulator && libraryOwn <= 1000.0 ? 0 : 1;
+    return restMet && viaSimulator ? 0 : 1;
 }

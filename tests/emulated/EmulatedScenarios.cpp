@@ -4,6 +4,7 @@
 #include "EmulatedKrv7000.h"
 
 #include "MainComponentProbe.h"
+#include "ProcessUse.h"
 #include "TestSupport.h"
 #include "TraceCapture.h"
 
@@ -14,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <random>
 #include <regex>
 
 #include <linux/capability.h>
@@ -304,6 +307,115 @@ TEST_F (Emulated, ANodeWithoutPermissionIsNamedWithTheReason)
     EXPECT_EQ (screen(), DeviceNotFound);
     EXPECT_NE (trace.find (controller.nodePath()), std::string::npos) << trace;
     EXPECT_NE (trace.find ("Permission denied"), std::string::npos) << trace;
+}
+
+// Many whole updates through the shipped library, each with its faults drawn from a seed:
+// pulled out at a report of the session, a reset after the completion answer (at once or
+// later), knob reports streaming or not. Each ends complete exactly when the controller
+// holds the file and came back with the new version, within its bound, and across the soak
+// descriptors and threads stay where they were after warm-up.
+//   KRV_SOAK_RUNS  updates (default 4)   KRV_SOAK_SEED  seed of the first (default 1)
+// scripts/soak UPDATES SEED hidraw runs a long one.
+TEST_F (Emulated, SoakWithPullsResetsAndKnobNoise)
+{
+    const auto number = [] (const char* name, unsigned fallback) {
+        const char* text = std::getenv (name);
+        return text != nullptr && *text != 0 ? (unsigned) std::strtoul (text, nullptr, 10) : fallback;
+    };
+    const auto runs = number ("KRV_SOAK_RUNS", 4);
+    const auto firstSeed = number ("KRV_SOAK_SEED", 1);
+    // A controller pulled at the mode request is asked fifteen times before the session
+    // gives up: a short wait for each keeps such a run within the soak's pace.
+    timings.modeAnswerMs = 400;
+    const int boundMs = 20000 + 15 * timings.modeAnswerMs;
+    const int resetDelays[] = { 0, 1, 5, 50, 200 };
+
+    std::map<std::string, std::map<std::string, int>> outcomes;
+    testsupport::ProcessUse first, warm;
+    int reportsOfAWholeUpdate = 0, failures = 0;
+    double longest = 0;
+    unsigned done = 0;
+
+    for (; done < runs && failures < 3; ++done)
+    {
+        if (done == 0)
+            first = testsupport::processUse();
+        if (done == 10)
+            warm = testsupport::processUse();
+
+        const auto seed = firstSeed + done;
+        std::mt19937 random (seed);
+        ControllerSetup setup;
+        setup.stream = random() % 2 == 0;
+        setup.reenumerateMs = resetDelays[random() % std::size (resetDelays)];
+        // The first run measures a whole update, so that later ones can be pulled at any report.
+        const int pullAt = done > 0 && random() % 3 == 0 ? 1 + (int) (random() % (unsigned) reportsOfAWholeUpdate) : 0;
+        const std::vector<std::string> classes = { pullAt > 0 ? "pulled" : "reset after " + std::to_string (setup.reenumerateMs) + " ms",
+                                                   setup.stream ? "knobs turning" : "knobs still" };
+
+        auto& controller = plugIn (setup);
+        std::atomic<int> reports { 0 };
+        controller.onReport = [&reports] (const emulated::Report&) { ++reports; };
+        if (pullAt > 0)
+            controller.unplugAtReport (pullAt);
+        start();
+        if (! setup.stream)
+        {
+            // A silent controller is taken for one already in update mode: it was asked before.
+            int numbers[HID_MAX_DEVICES] {};
+            const std::uint8_t mode[64] = { 0xF4 };
+            ASSERT_TRUE (testsupport::pumpUntil ([&] { return library.enumHidNumbers (numbers) > 0; }, 3000));
+            library.write (numbers[0], mode, 64);
+        }
+        leaveLanguageScreen();
+        ASSERT_EQ (screen(), ReadyToUpdate) << "seed " << seed;
+
+        const auto began = juce::Time::getMillisecondCounterHiRes();
+        const auto trace = runUpdate (boundMs);
+        const auto ms = juce::Time::getMillisecondCounterHiRes() - began;
+        const bool complete = screen() == UpdateComplete;
+        if (complete)
+            testsupport::pumpUntil ([&] { return controller.arrivals() == 2; }, 3000);
+        const bool holds = holdsExactlyTheFile (controller) && controller.version() == 103;
+        const bool gaveUp = trace.find ("no response from") != std::string::npos;
+        if (done == 0)
+            reportsOfAWholeUpdate = std::max (1, reports.load());
+
+        const bool right = (screen() == UpdateComplete || screen() == UpdateFailed) && ms <= boundMs
+                           && (complete ? holds : ! holds || gaveUp);
+        EXPECT_TRUE (right) << "replay: scripts/soak 1 " << seed << " hidraw\n  " << (complete ? "complete" : "failed") << " after " << ms
+                            << " ms, the controller " << (holds ? "holds" : "does not hold") << " the update; "
+                            << classes[0] << ", " << classes[1] << "; pulled at report " << pullAt << "\n"
+                            << trace.substr (trace.size() > 1500 ? trace.size() - 1500 : 0);
+        failures += ! right;
+        for (const auto& c : classes)
+            ++outcomes[c][complete ? "complete" : "failed"];
+        longest = std::max (longest, ms);
+
+        component.reset();
+        controllers.clear();
+        testsupport::pumpFor (50);
+    }
+
+    const auto last = testsupport::processUse();
+    std::printf ("[   SOAK   ] %u updates through the hidraw library from seed %u; longest %.0f ms (its bound %d ms)\n",
+                 done, firstSeed, longest, boundMs);
+    for (const auto& [name, counts] : outcomes)
+    {
+        std::printf ("[   SOAK   ]   %-20s", name.c_str());
+        for (const auto& [state, n] : counts)
+            std::printf (" %s %d", state.c_str(), n);
+        std::printf ("\n");
+    }
+    std::printf ("[   SOAK   ] resident %.1f MB at start, %.1f MB after warm-up, %.1f MB at the end; "
+                 "descriptors %d/%d/%d; threads %d/%d/%d\n",
+                 first.residentMb, warm.residentMb, last.residentMb, first.descriptors, warm.descriptors,
+                 last.descriptors, first.threads, warm.threads, last.threads);
+    if (done > 20)
+    {
+        EXPECT_LE (last.descriptors, warm.descriptors) << "file descriptors left behind";
+        EXPECT_LE (last.threads, warm.threads) << "threads left behind";
+    }
 }
 
 int main (int argc, char** argv)

@@ -10,13 +10,12 @@
 // A failing run prints its seed and script; scripts/soak 1 <seed> replays it, and
 // scripts/soak 10000 runs a long soak.
 
+#include "ProcessUse.h"
 #include "WholeUpdateFixture.h"
 
-#include <dirent.h>
 #include <map>
 #include <random>
 #include <regex>
-#include <unistd.h>
 
 namespace
 {
@@ -179,40 +178,8 @@ std::uint32_t environmentNumber (const char* name, std::uint32_t fallback)
     return text != nullptr && *text != 0 ? (std::uint32_t) std::strtoul (text, nullptr, 10) : fallback;
 }
 
-struct ProcessUse
-{
-    double residentMb = 0;
-    int descriptors = 0;
-    int threads = 0;
-};
-
-int entriesIn (const char* folder)
-{
-    int count = 0;
-    if (auto* dir = opendir (folder))
-    {
-        while (auto* entry = readdir (dir))
-            count += entry->d_name[0] != '.';
-        closedir (dir);
-    }
-    return count;
-}
-
-ProcessUse processUse()
-{
-    ProcessUse use;
-    long pages = 0, resident = 0;
-    if (auto* f = std::fopen ("/proc/self/statm", "r"))
-    {
-        if (std::fscanf (f, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
-        std::fclose (f);
-    }
-    use.residentMb = (double) resident * (double) sysconf (_SC_PAGESIZE) / (1024.0 * 1024.0);
-    use.descriptors = entriesIn ("/proc/self/fd") - 1; // the listing's own
-    use.threads = entriesIn ("/proc/self/task");
-    return use;
-}
+using testsupport::ProcessUse;
+using testsupport::processUse;
 
 class FaultSoak : public WholeUpdateFixture
 {
