@@ -146,21 +146,17 @@ gboolean onRead (UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
     auto* node = static_cast<Node*> (data);
     std::lock_guard<std::mutex> guard (node->lock);
 
-    if (node->gone)
-    {
-        umockdev_ioctl_client_complete (client, -1, EIO);
-        return TRUE;
-    }
+    // As the kernel's hidraw: what was queued before the device left is still read, then EIO.
     if (node->queue.empty())
     {
-        umockdev_ioctl_client_complete (client, -1, EAGAIN);
+        umockdev_ioctl_client_complete (client, -1, node->gone ? EIO : EAGAIN);
         return TRUE;
     }
 
     const auto report = std::move (node->queue.front());
     node->queue.pop_front();
 
-    if (node->queue.empty() && node->rung)
+    if (node->queue.empty() && node->rung && ! node->gone)
     {
         // Let the client's own read take the ready byte from the terminal, so that poll()
         // waits again; the report then replaces what it read.
@@ -226,6 +222,7 @@ EmulatedKrv7000::~EmulatedKrv7000()
         stopping = true;
         if (pluggedIn)
             unplugLocked();
+        detachDepartedLocked();
     }
     wake.notify_all();
     clock.join();
@@ -302,6 +299,7 @@ void EmulatedKrv7000::plugInLocked()
         return;
 
     auto* tb = testbed.get();
+    detachDepartedLocked();
     const auto port = "1-" + std::to_string (setup.node + 1);
     const auto serial = setup.serial;
     usbPath = take (umockdev_testbed_add_device (tb, "usb", ("usb1/" + port).c_str(), nullptr,
@@ -380,6 +378,13 @@ void EmulatedKrv7000::plugInLocked()
     wake.notify_all();
 }
 
+void EmulatedKrv7000::detachDepartedLocked()
+{
+    for (const auto& node : departed)
+        umockdev_testbed_detach_ioctl (testbed.get(), node->devnode().c_str(), nullptr);
+    departed.clear();
+}
+
 void EmulatedKrv7000::unplugLocked()
 {
     if (! pluggedIn)
@@ -395,14 +400,16 @@ void EmulatedKrv7000::unplugLocked()
         {
             std::lock_guard<std::mutex> guard (node->lock);
             node->gone = true;
-            node->queue.clear();
             ::close (node->master); // readers' poll() now reports a hang-up
             node->master = -1;
+            node->rung = false;
         }
         ::unlink ((testbed.root() + "/dev/" + name).c_str());
 
         umockdev_testbed_uevent (tb, node->hidrawPath.c_str(), "remove");
-        umockdev_testbed_detach_ioctl (tb, node->devnode().c_str(), nullptr);
+        // An open node stays readable until the next plug-in takes its name, as the kernel
+        // keeps a reader's queue until it closes.
+        departed.push_back (node);
         umockdev_testbed_remove_device (tb, node->hidrawPath.c_str());
         umockdev_testbed_remove_device (tb, node->hidPath.c_str());
         umockdev_testbed_remove_device (tb, node->interfacePath.c_str());
@@ -433,17 +440,31 @@ void EmulatedKrv7000::receiveFromHost (Node* node, const Report& report)
     }
 
     const auto plan = model.handle (report, received);
+    const bool leaveAtOnce = plan.reenumerate && setup.leavesWithItsLastAnswerUnread && ! plan.answers.empty();
     auto delay = 0;
-    for (const auto& answer : plan.answers)
+    for (std::size_t i = 0; i < plan.answers.size(); ++i)
     {
+        const auto& answer = plan.answers[i];
         delay += answer.afterMs;
-        if (delay == 0)
+        if (leaveAtOnce && i + 1 == plan.answers.size())
+            after (delay, [this, r = answer.report, g = generation] {
+                if (g != generation)
+                    return;
+                // In the node, nobody woken for it yet, when the device goes.
+                deliverLocked (r, false);
+                unplugLocked();
+                after (setup.reenumerateMs, [this] {
+                    model.finishReenumeration();
+                    plugInLocked();
+                });
+            });
+        else if (delay == 0)
             deliverLocked (answer.report);
         else
             after (delay, [this, r = answer.report, g = generation] { if (g == generation) deliverLocked (r); });
     }
 
-    if (plan.reenumerate)
+    if (plan.reenumerate && ! leaveAtOnce)
     {
         const auto g = generation;
         after (delay + setup.reenumerateMs, [this, g] {
@@ -458,7 +479,7 @@ void EmulatedKrv7000::receiveFromHost (Node* node, const Report& report)
     }
 }
 
-void EmulatedKrv7000::deliverLocked (const Report& report)
+void EmulatedKrv7000::deliverLocked (const Report& report, bool announce)
 {
     if (! pluggedIn || nodes.empty())
         return;
@@ -471,7 +492,7 @@ void EmulatedKrv7000::deliverLocked (const Report& report)
 
     std::lock_guard<std::mutex> guard (node.lock);
     node.queue.push_back (std::move (framed));
-    if (! node.rung && node.master >= 0)
+    if (announce && ! node.rung && node.master >= 0)
     {
         const char ready = 1;
         if (::write (node.master, &ready, 1) == 1)

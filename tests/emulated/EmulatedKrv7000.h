@@ -42,12 +42,13 @@ struct ControllerSetup
     std::uint16_t productId = 0x7000;
     int version = 102; // as bcdDevice 0x0102
     std::string serial = "KRV7000-0001";
-    int node = 0;              // /dev/hidraw<node> (and <node> + 1 for a composite's second)
-    std::uint8_t reportId = 0; // 0: unnumbered reports
-    bool composite = false;    // interface 0 has consumer controls, the protocol is on 1
-    bool readable = true;      // false: the node's permissions let nobody open it
-    bool stream = true;        // knob reports in normal mode
-    int reenumerateMs = 200;   // after a complete update: gone, then back with it
+    int node = 0;                               // /dev/hidraw<node> (and <node> + 1 for a composite's second)
+    std::uint8_t reportId = 0;                  // 0: unnumbered reports
+    bool composite = false;                     // interface 0 has consumer controls, the protocol is on 1
+    bool readable = true;                       // false: the node's permissions let nobody open it
+    bool stream = true;                         // knob reports in normal mode
+    int reenumerateMs = 200;                    // after a complete update: gone, then back with it
+    bool leavesWithItsLastAnswerUnread = false; // gone with the completion answer still in the node
 };
 
 class Testbed;
@@ -95,7 +96,8 @@ private:
 
     void plugInLocked();
     void unplugLocked();
-    void deliverLocked (const Report& report);
+    void deliverLocked (const Report& report, bool announce = true);
+    void detachDepartedLocked();
     void after (int ms, std::function<void()> action);
     void clockLoop();
 
@@ -104,7 +106,8 @@ private:
 
     mutable std::mutex lock;
     krvsim::Krv7000Model model;
-    std::vector<std::shared_ptr<Node>> nodes; // the plugged-in interfaces, the protocol's last
+    std::vector<std::shared_ptr<Node>> nodes;    // the plugged-in interfaces, the protocol's last
+    std::vector<std::shared_ptr<Node>> departed; // unplugged, still readable by who has them open
     std::string usbPath;
     bool pluggedIn = false;
     int received = 0;

@@ -18,6 +18,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <utility>
 
 using namespace fwbridge;
 
@@ -82,6 +83,7 @@ public:
         bool gone = false;
         bool failWrites = false;
         int readErrors = 0;                             // reads that fail before the device reads again
+        std::function<void()> beforeHandingOut;         // once, as a report is read (the lock not held)
         std::map<int, std::set<std::thread::id>> users; // threads by handle
         int handles = 0;
     };
@@ -107,6 +109,11 @@ public:
                 return 0;
             auto report = state->toRead.front();
             state->toRead.pop_front();
+            if (auto hook = std::exchange (state->beforeHandingOut, nullptr))
+            {
+                guard.unlock();
+                hook();
+            }
             const auto count = std::min (size, report.size());
             std::copy (report.begin(), report.begin() + (long) count, buffer);
             return (int) count;
@@ -561,6 +568,37 @@ TEST_F (HidrawBridge, ReportsAnnouncedBeforeARemovalStayReadable)
     length = 256;
     EXPECT_EQ (bridge.input (number, buffer, &length), 0) << "read once";
     EXPECT_EQ (bridge.write (number, buffer, 64), 0);
+}
+
+TEST_F (HidrawBridge, AReportReadWhileARescanClosesItsDeviceIsAnnouncedAheadOfTheRemoval)
+{
+    backend.plug (controller ("/dev/hidraw0"));
+    bridge.rescan (false);
+    const int number = numbers().at (0);
+
+    // The completion answer is being read as the device leaves and a rescan, already closing
+    // it, waits for its reader.
+    std::thread closing;
+    backend.port ("/dev/hidraw0")->beforeHandingOut = [&] {
+        {
+            std::lock_guard<std::mutex> guard (backend.lock);
+            backend.present.clear();
+        }
+        closing = std::thread ([&] { bridge.rescan (true); });
+        std::this_thread::sleep_for (std::chrono::milliseconds (100));
+    };
+    backend.feed ("/dev/hidraw0", Report { 0xFC, 100 });
+    ASSERT_TRUE (waitFor ([&] { return countPosted (Event::removal) == 1; }));
+    closing.join();
+
+    const auto list = posted();
+    ASSERT_EQ (list.size(), 2u);
+    EXPECT_EQ (list[0].event, Event::input);
+    EXPECT_EQ (list[1].event, Event::removal);
+    unsigned char buffer[256] {};
+    int length = 256;
+    ASSERT_EQ (bridge.input (number, buffer, &length), 1);
+    EXPECT_EQ (buffer[0], 0xFC);
 }
 
 TEST_F (HidrawBridge, ACompositeControllerIsListedOnceOnTheProtocolsInterface)
