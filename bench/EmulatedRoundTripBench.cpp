@@ -217,11 +217,12 @@ int main (int argc, char** argv)
          bench::format (nodeMedian) + " us", libraryMedian > 0 ? "its share: " + bench::format (100.0 * nodeMedian / libraryMedian, 0) + " % of a block" : "", "");
     // A wait or a poll step in the library would add whole milliseconds (its reader's
     // poll() gives up after 50 ms); what it adds beyond the node must stay far below that.
-    // A block cannot take less than the node's own round trip: a negative rest means the
-    // two were not measured alike, and the row fails.
-    const bool restMet = viaLibrary && ! nodeAlone.empty() && libraryOwn >= 0.0 && libraryOwn <= 1000.0;
+    // A block cannot take less than the node's own round trip: a rest below zero by more
+    // than the medians' noise (a few per cent here) means the two were not measured alike,
+    // and the row fails.
+    const bool restMet = viaLibrary && ! nodeAlone.empty() && libraryOwn >= -0.05 * nodeMedian && libraryOwn <= 1000.0;
     row ("  the rest (library, hidapi, updater), median", bench::format (libraryOwn) + " us",
-         "0 <= block - node <= 1 ms", bench::verdict (restMet));
+         "-5 % of the node .. +1 ms", bench::verdict (restMet));
     row ("Simulated library, same update, per block, median", bench::format (simulatorMedian) + " us",
          viaSimulator ? "" : "NOT COMPLETE", viaSimulator ? "" : "MISSED");
     return restMet && viaSimulator ? 0 : 1;
