@@ -3,7 +3,7 @@
 // library, while this process answers as the controller. When the program ends, the
 // controller's state is written (simulator's state-file format) and its exit code is ours.
 //   krv_emulated_host [--version N] [--report-id ID] [--composite] [--unreadable]
-//                     [--state FILE] -- PROGRAM [ARGUMENTS...]
+//                     [--unplug-at REPORT] [--state FILE] -- PROGRAM [ARGUMENTS...]
 #include "EmulatedKrv7000.h"
 
 #include <csignal>
@@ -33,6 +33,7 @@ int main (int argc, char** argv)
 
     emulated::ControllerSetup setup;
     std::string statePath;
+    int unplugAt = 0;
     int first = 1;
     for (; first < argc && std::strcmp (argv[first], "--") != 0; ++first)
     {
@@ -48,6 +49,8 @@ int main (int argc, char** argv)
             setup.composite = true;
         else if (option == "--unreadable")
             setup.readable = false;
+        else if (option == "--unplug-at" && hasValue)
+            unplugAt = std::atoi (argv[++first]);
         else
         {
             std::fprintf (stderr, "krv_emulated_host: unknown option %s\n", option.c_str());
@@ -62,6 +65,8 @@ int main (int argc, char** argv)
 
     emulated::Testbed testbed;
     emulated::EmulatedKrv7000 controller (testbed, setup);
+    if (unplugAt > 0)
+        controller.unplugAtReport (unplugAt);
     controller.plugIn();
 
     child = fork();

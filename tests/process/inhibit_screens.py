@@ -60,8 +60,23 @@ def descriptors(pid):
     return len(os.listdir(f"/proc/{pid}/fd"))
 
 
-def start_update(args, display, folder, env):
-    updater = updater_beside(args, folder, display, "--version", "102", env=env)
+def lock_descriptor(updater, pid):
+    """The inhibitor's descriptor, as the trace names it, and what it refers to."""
+    line = next(l for l in updater.stderr().splitlines() if "logind inhibitor fd" in l)
+    number = line.rsplit(" ", 1)[1]
+    return number, os.readlink(f"/proc/{pid}/fd/{number}")
+
+
+def lock_closed(pid, lock):
+    number, target = lock
+    try:
+        return os.readlink(f"/proc/{pid}/fd/{number}") != target
+    except OSError:
+        return True
+
+
+def start_update(args, display, folder, env, *host_options):
+    updater = updater_beside(args, folder, display, "--version", "102", *host_options, env=env)
     updater.new_version = read_update_file(args.sample, os.path.join(os.path.dirname(args.exe), "krv-updfile"))[0]
     updater.wait_for("language")
     updater.click(h.RIGHT_BUTTON)
@@ -69,11 +84,11 @@ def start_update(args, display, folder, env):
     return updater
 
 
-def with_mocked_logind(check):
+def with_mocked_logind(check, *host_options):
     def scenario(args, display, folder):
         bus = SystemBus(folder)
         try:
-            updater = start_update(args, display, folder, {"DBUS_SYSTEM_BUS_ADDRESS": bus.address})
+            updater = start_update(args, display, folder, {"DBUS_SYSTEM_BUS_ADDRESS": bus.address}, *host_options)
             try:
                 pid = updater_pid(updater)
                 expect(bus.locks() == [], f"a lock before Start: {bus.locks()}")
@@ -81,7 +96,7 @@ def with_mocked_logind(check):
                 updater.click(h.RIGHT_BUTTON)
                 expect(h.wait_for(lambda: bus.locks() == [LOCK], timeout=10), f"locks in the update: {bus.locks()}")
                 expect("sleep and shutdown held: logind inhibitor fd" in updater.stderr(), "the trace names no lock")
-                check(updater, pid, before)
+                check(updater, pid, (before, lock_descriptor(updater, pid)))
                 expect(h.wait_for(lambda: bus.locks() == [], timeout=5), f"locks after the update: {bus.locks()}")
             finally:
                 updater.close()
@@ -90,15 +105,25 @@ def with_mocked_logind(check):
     return scenario
 
 
-def released_at_the_end(updater, pid, before):
-    """Released at the completed screen, its descriptor closed."""
+def released_at_the_end(updater, pid, held):
+    """Released at the completed screen: its descriptor closed, no other left behind."""
+    before, lock = held
     updater.wait_for("complete", timeout=120)
-    expect(h.wait_for(lambda: descriptors(pid) == before, timeout=5),
-           f"{descriptors(pid)} descriptors after the update, {before} before it")
+    expect(h.wait_for(lambda: lock_closed(pid, lock) and descriptors(pid) == before, timeout=5),
+           f"{descriptors(pid)} descriptors after the update, {before} before it; the lock's {lock} "
+           + ("closed" if lock_closed(pid, lock) else "still open"))
     expect(updater.quit_with(h.RIGHT_BUTTON) == 0, "exit code not 0")
 
 
-def quit_held_until_the_end(updater, pid, before):
+def released_at_the_failed_screen(updater, pid, held):
+    """The controller pulled in the middle of a record: released at the failed screen too
+    (the pulled controller's own descriptors are gone as well)."""
+    updater.wait_for("failed", timeout=120)
+    expect(h.wait_for(lambda: lock_closed(pid, held[1]), timeout=5), f"the lock's descriptor {held[1]} is still open")
+    expect(updater.quit_with(h.RIGHT_BUTTON) == 0, "exit code not 0")
+
+
+def quit_held_until_the_end(updater, pid, held):
     """A SIGTERM in the middle of the records is held until the update has ended, then
     honoured: exit 0."""
     os.kill(pid, signal.SIGTERM)
@@ -130,7 +155,10 @@ def scenario_no_bus(args, display, folder):
         updater.close()
 
 
-SCENARIOS = {"released": with_mocked_logind(released_at_the_end), "sigterm": with_mocked_logind(quit_held_until_the_end),
+# Mode, information, the start of record 1, then its tenth block.
+SCENARIOS = {"released": with_mocked_logind(released_at_the_end),
+             "released-failed": with_mocked_logind(released_at_the_failed_screen, "--unplug-at", "13"),
+             "sigterm": with_mocked_logind(quit_held_until_the_end),
              "no-bus": scenario_no_bus}
 
 if __name__ == "__main__":
