@@ -76,15 +76,12 @@ target_compile_definitions(krv_unit_tests PRIVATE
 
 # Tests of the remaining files that rest on Linux-only pieces, left out by name: the
 # window-message and debug-output stand-ins themselves, and the library path that only
-# Linux searches. Open on Windows: the popup test's Japanese language name draws no pixels
-# in the runner under Wine (the window itself draws Japanese, see the screenshots), cause
-# not found yet.
+# Linux searches.
 set(KRV_TESTS_LEFT_OUT_ON_WINDOWS
     DeviceLibraryLoad.LooksBesideTheExecutableThenOnTheLibraryPath
     HiddenWindow.*
     PlatformWindows.*
-    PlatformDebugOutput.*
-    PopupItems.NameDrawsWithItsLanguageFontAndTheFallbackComesBack)
+    PlatformDebugOutput.*)
 
 find_package(Python3 COMPONENTS Interpreter)
 

@@ -2,6 +2,21 @@
 
 #include "text/TxtLoader.h"
 
+#include "platform/SystemFonts.h"
+
+namespace
+{
+/** The language whose name this is, or -1. */
+int languageNamed (const juce::String& text)
+{
+    auto* texts = TxtLoader::getInstance();
+    for (int i = 0; i < TxtLoader::languageCount; ++i)
+        if (text == texts->getLanguageName (i))
+            return i;
+    return -1;
+}
+} // namespace
+
 void LangLookAndFeel::drawPopupMenuItem (juce::Graphics& g, const juce::Rectangle<int>& area,
                                          bool isSeparator, bool isActive, bool isHighlighted, bool isTicked, bool hasSubMenu,
                                          const juce::String& text, const juce::String& shortcutKeyText,
@@ -42,21 +57,16 @@ void LangLookAndFeel::drawPopupMenuItem (juce::Graphics& g, const juce::Rectangl
     // The menu font lacks the glyphs of some names: while a name is drawn, its own
     // language's font stands by for them.
     const juce::String savedFallback = juce::Font::getFallbackFontName();
-    auto* texts = TxtLoader::getInstance();
-
-    for (int i = 0; i < TxtLoader::languageCount; ++i)
-    {
-        if (text == texts->getLanguageName (i))
-        {
-            juce::Font::setFallbackFontName (texts->getFontName (i));
-            break;
-        }
-    }
+    const int language = languageNamed (text);
+    if (language >= 0)
+        juce::Font::setFallbackFontName (TxtLoader::getInstance()->getFontName (language));
 
     auto font = getPopupMenuFont();
     const float maxFontHeight = (float) height / 1.3f;
     if (font.getHeight() > maxFontHeight)
         font.setHeight (maxFontHeight);
+    if (language >= 0 && ! SystemFonts::glyphsFallBack())
+        font = juce::Font (TxtLoader::getInstance()->getFontName (language), font.getHeight(), font.getStyleFlags());
     g.setFont (font);
 
     const int leftBorder = (height * 5) / 4;
@@ -100,4 +110,15 @@ void LangLookAndFeel::drawPopupMenuItem (juce::Graphics& g, const juce::Rectangl
 juce::PopupMenu::Options LangLookAndFeel::getOptionsForComboBoxPopupMenu (juce::ComboBox& box, juce::Label& label)
 {
     return LookAndFeel_V2::getOptionsForComboBoxPopupMenu (box, label).withStandardItemHeight (box.getHeight());
+}
+
+juce::Font LangLookAndFeel::getLabelFont (juce::Label& label)
+{
+    auto font = LookAndFeel_V2::getLabelFont (label);
+    if (SystemFonts::glyphsFallBack())
+        return font;
+
+    const int language = languageNamed (label.getText());
+    return language >= 0 ? juce::Font (TxtLoader::getInstance()->getFontName (language), font.getHeight(), font.getStyleFlags())
+                         : font;
 }

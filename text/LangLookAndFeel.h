@@ -3,7 +3,8 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 
 /** Draws the language list so that every language's name is legible: the fallback font
-    is that language's font while its item is drawn.
+    is that language's font while its item is drawn (and, where fonts do not fall back, the
+    name is drawn in that font).
 */
 class LangLookAndFeel : public juce::LookAndFeel_V2
 {
@@ -20,4 +21,8 @@ public:
         which the item drawing's border and font size follow.
     */
     juce::PopupMenu::Options getOptionsForComboBoxPopupMenu (juce::ComboBox&, juce::Label&) override;
+
+    /** The box's label: where glyphs do not fall back, a language's name is shown in its
+        language's font. */
+    juce::Font getLabelFont (juce::Label&) override;
 };

@@ -6,3 +6,8 @@ void SystemFonts::serve (const juce::String& fontName, const juce::String& langu
 {
     FontResolver::serve (fontName, language);
 }
+
+bool SystemFonts::glyphsFallBack()
+{
+    return true;
+}

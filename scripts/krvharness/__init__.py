@@ -331,9 +331,10 @@ class Updater:
         return Wine.debug_trace(self.stderr()) if self.wine else self.stderr()
 
     def session_trace(self):
-        """The session's own trace lines, without those of the system hold around it."""
+        """The session's own trace lines, without those of the system hold around it and of
+        the repaint pump."""
         return [line for line in self.trace().splitlines()
-                if not line.startswith(("sleep and shutdown ", "system quit: "))]
+                if not line.startswith(("sleep and shutdown ", "system quit: ", "repaint pump: "))]
 
     def quit_with(self, where, timeout=10):
         """Presses a button that ends the tool; returns its exit code."""

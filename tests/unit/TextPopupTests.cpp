@@ -2,6 +2,7 @@
 #include "ScreenFixture.h"
 #include "TestSupport.h"
 
+#include "platform/SystemFonts.h"
 #include "platform/UserLocale.h"
 #include "text/LangLookAndFeel.h"
 #include "text/TxtLoader.h"
@@ -208,6 +209,28 @@ TEST_F (PopupItems, NameDrawsWithItsLanguageFontAndTheFallbackComesBack)
     juce::Font::setFallbackFontName ("MS UI Gothic");
     draw ("Deutsch", 200, 20);
     EXPECT_EQ (juce::Font::getFallbackFontName(), "MS UI Gothic");
+}
+
+// A font the system lacks, served for a language, draws with that script's own font (the
+// fallback font, Latin only, adds nothing).
+TEST_F (PopupItems, AFontTheSystemLacksDrawsWithItsScriptsFont)
+{
+    juce::Font::setFallbackFontName ("Arial");
+    const std::pair<const char*, const char*> cases[] = { { "ja", "日本語" }, { "zh-cn", "简体中文" }, { "zh-tw", "繁體中文" }, { "ko", "한국어" } };
+    for (const auto& [language, text] : cases)
+    {
+        SCOPED_TRACE (language);
+        const auto missing = juce::String ("KRV Missing ") + language;
+        SystemFonts::serve (missing, language);
+        juce::Image image (juce::Image::ARGB, 200, 30, true);
+        {
+            juce::Graphics g (image);
+            g.setColour (juce::Colours::black);
+            g.setFont (juce::Font (missing, 20.0f, juce::Font::plain));
+            g.drawText (juce::String::fromUTF8 (text), 0, 0, 200, 30, juce::Justification::centredLeft);
+        }
+        EXPECT_GT (inkOf (image).pixels, 60);
+    }
 }
 
 class LanguageList : public ScreenFixture
