@@ -286,12 +286,31 @@ def scenario_second_start(args, display, folder):
         updater.close()
 
 
+LANGUAGE_BOX = (210, 86)  # centre of the language list (20, 77, 380, 18)
+
+
 def scenario_screenshots(args, display, folder):
-    """The ready and updating screens in English and Japanese, saved into --shots for a look;
-    the updating one shows the progress bar part filled."""
+    """The language list open, the ready and updating screens, in English and Japanese, saved
+    into --shots for a look; the updating one shows the progress bar part filled."""
     os.makedirs(args.shots, exist_ok=True)
     for locale, title in (TITLES[0], TITLES[2]):
         language = "ja" if locale.startswith("ja") else "en"
+        # The list open, in a run of its own (under Wine without a window manager it takes no
+        # clicks): a window of its own over the main one, so the screen is taken.
+        updater = h.Updater(args.exe, os.path.join(folder, "list-" + language), display, wine=args.wine,
+                            library=args.sim, update_file=args.sample, locale=locale, env={"KRV_SIM_ATTACHED": "1"})
+        try:
+            updater.start(title=title)
+            time.sleep(1.0)
+            updater.click(LANGUAGE_BOX)
+            time.sleep(1.5)
+            listed = os.path.join(args.shots, f"languages-open-{language}.png")
+            subprocess.run(["import", "-window", "root", listed], env=updater.env, check=True)
+            names = h.ocr(listed, (400, 260, 300, 380))
+            expect("Deutsch" in names and "Nederlands" in names, f"{language}: the open list reads {names!r}")
+        finally:
+            updater.close()
+
         updater = h.Updater(args.exe, os.path.join(folder, language), display, wine=args.wine, library=args.sim,
                             update_file=args.sample, locale=locale,
                             env={"KRV_SIM_ATTACHED": "1", "KRV_SIM_VERSION": "102", "KRV_SIM_DELAY_MS": "15"})
