@@ -51,7 +51,8 @@ void SystemQuit::finishUpdateBeforeSessionEnds()
         if (! messages->runDispatchLoopUntil (50))
             break;
 
-    writeSystemLogLine ("system quit: the session may end now");
+    writeSystemLogLine (isUpdateRunning() ? "system quit: the session ends before the update has ended"
+                                          : "system quit: the session may end now");
 }
 
 bool SystemQuit::holdRequest()

@@ -1,5 +1,6 @@
 #include "platform/SystemQuit.h"
 
+#include "platform/TraceOutput.h"
 #include "platform/Win32.h"
 
 // JUCE turns WM_QUERYENDSESSION into systemRequestedQuit, so a log-off or shutdown is
@@ -22,8 +23,13 @@ LRESULT CALLBACK beforeWindowProcedure (int code, WPARAM wParam, LPARAM lParam)
 
 void SystemQuit::install()
 {
+    if (endSessionHook != nullptr)
+        return;
+
+    endSessionHook = SetWindowsHookExW (WH_CALLWNDPROC, beforeWindowProcedure, nullptr, GetCurrentThreadId());
     if (endSessionHook == nullptr)
-        endSessionHook = SetWindowsHookExW (WH_CALLWNDPROC, beforeWindowProcedure, nullptr, GetCurrentThreadId());
+        writeSystemLogLine ("system quit: no end-of-session hook (error " + juce::String ((int) GetLastError())
+                            + "), a forced shutdown can cut an update short");
 }
 
 void SystemQuit::uninstall()
