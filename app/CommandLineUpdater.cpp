@@ -346,7 +346,7 @@ int CommandLineUpdater::run (const juce::StringArray& args, juce::OutputStream& 
         InterruptHold hold;
         const UpdateInhibitor inhibitor (UpdateInhibitor::updaterName, UpdateInhibitor::updateReason, nullptr);
         if (options.trace)
-            juce::Logger::outputDebugString ("sleep and shutdown " + inhibitor.describe());
+            writeSystemLogLine ("sleep and shutdown " + inhibitor.describe());
         console.start (update, timings);
         while (console.isThreadRunning())
         {

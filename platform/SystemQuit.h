@@ -17,4 +17,9 @@ public:
 
     /** Called where a system request to quit arrives: true when it is held for later. */
     static bool holdRequest();
+
+    /** Called on the message thread where the session ends whatever the program answers
+        (Windows: WM_ENDSESSION TRUE; the process ends when it returns): while an update runs,
+        keeps the message loop going until it has ended. */
+    static void finishUpdateBeforeSessionEnds();
 };

@@ -1,4 +1,5 @@
 #include "platform/SystemQuit.h"
+#include "platform/TraceOutput.h"
 
 #include <juce_events/juce_events.h>
 
@@ -9,6 +10,12 @@ namespace
 std::mutex holdLock;
 bool updateRunning = false;
 bool quitHeld = false;
+
+bool isUpdateRunning()
+{
+    const std::lock_guard<std::mutex> lock (holdLock);
+    return updateRunning;
+}
 } // namespace
 
 void SystemQuit::holdDuringUpdate (bool running)
@@ -23,12 +30,29 @@ void SystemQuit::holdDuringUpdate (bool running)
 
     if (honour)
     {
-        juce::Logger::outputDebugString ("system quit: the update has ended, quitting now");
+        writeSystemLogLine ("system quit: the update has ended, quitting now");
         juce::MessageManager::callAsync ([] {
             if (auto* app = juce::JUCEApplicationBase::getInstance())
                 app->systemRequestedQuit();
         });
     }
+}
+
+void SystemQuit::finishUpdateBeforeSessionEnds()
+{
+    if (! isUpdateRunning())
+        return;
+
+    // The system may still cut this wait short; without it the process ends mid-update.
+    writeSystemLogLine ("system quit: the session is ending, finishing the update first");
+    auto* messages = juce::MessageManager::getInstance();
+
+    while (isUpdateRunning())
+        if (! messages->runDispatchLoopUntil (50))
+            break;
+
+    writeSystemLogLine (isUpdateRunning() ? "system quit: the session ends before the update has ended"
+                                          : "system quit: the session may end now");
 }
 
 bool SystemQuit::holdRequest()
@@ -40,6 +64,6 @@ bool SystemQuit::holdRequest()
 
     // Quitting now would leave the controller in its boot loader without firmware.
     quitHeld = true;
-    juce::Logger::outputDebugString ("system quit: held until the update has ended");
+    writeSystemLogLine ("system quit: held until the update has ended");
     return true;
 }

@@ -65,6 +65,9 @@ foreach(kind decorated msvc-decorated cdecl-decorated)
 endforeach()
 add_dependencies(krv_unit_tests fwbridge_sim fwbridge_partial)
 
+# Sends a window the end-of-session messages, as Windows does at log-off and shutdown.
+add_executable(krv-end-session support/windows/EndSession.c)
+
 # Wine sees this machine's files on drive Z:.
 target_compile_definitions(krv_unit_tests PRIVATE
     KRV_SOURCE_DIR="Z:${PROJECT_SOURCE_DIR}"
@@ -114,7 +117,8 @@ set_tests_properties(windows.unit PROPERTIES FIXTURES_REQUIRED wine_prefix RESOU
 # The real executable under Wine in a private Xvfb, one scenario per test. They share the
 # prefix, where the tool runs once at a time, so they run one after another.
 get_property(KRV_SAMPLE_UPDATE_FILE GLOBAL PROPERTY KRV_SAMPLE_UPDATE_FILE)
-foreach(scenario window languages second-start screens no-library partial-library update update-unplugged screenshots)
+foreach(scenario window languages second-start screens no-library partial-library update update-unplugged screenshots
+        end-session)
     add_test(NAME windows.process.${scenario}
         COMMAND ${Python3_EXECUTABLE} "${CMAKE_CURRENT_SOURCE_DIR}/process/device_screens.py" ${scenario}
             --wine "${KRV_WINE_PREFIX}"
@@ -122,7 +126,8 @@ foreach(scenario window languages second-start screens no-library partial-librar
             --sim "$<TARGET_FILE:fwbridge_sim>"
             --partial "$<TARGET_FILE:fwbridge_partial>"
             --sample "${KRV_SAMPLE_UPDATE_FILE}"
-            --shots "${CMAKE_BINARY_DIR}/screenshots")
+            --shots "${CMAKE_BINARY_DIR}/screenshots"
+            --end-session "$<TARGET_FILE:krv-end-session>")
     set_tests_properties(windows.process.${scenario} PROPERTIES
         FIXTURES_REQUIRED wine_prefix RESOURCE_LOCK wine_prefix LABELS windows TIMEOUT 300)
 endforeach()

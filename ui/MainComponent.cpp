@@ -1,6 +1,7 @@
 #include "ui/MainComponent.h"
 
 #include "platform/SystemQuit.h"
+#include "platform/TraceOutput.h"
 
 #include "device/HidCtrl.h"
 #include "style/ImageLoader.h"
@@ -227,7 +228,7 @@ void MainComponent::holdSystemBack()
                                                    UpdateInhibitor::updateReason,
                                                    peer != nullptr ? peer->getNativeHandle() : nullptr);
     // The system log, not the session's own trace: standard error on Linux, the debugger on Windows.
-    juce::Logger::outputDebugString ("sleep and shutdown " + inhibitor->describe());
+    writeSystemLogLine ("sleep and shutdown " + inhibitor->describe());
     SystemQuit::holdDuringUpdate (true);
 }
 
@@ -237,7 +238,7 @@ void MainComponent::releaseSystem()
         return;
 
     inhibitor.reset();
-    juce::Logger::outputDebugString ("sleep and shutdown released");
+    writeSystemLogLine ("sleep and shutdown released");
     SystemQuit::holdDuringUpdate (false);
 }
 

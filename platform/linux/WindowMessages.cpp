@@ -148,6 +148,11 @@ std::atomic<bool> traceShown { true };
 
 void showTraceOnStandardError (bool shown) { traceShown.store (shown); }
 
+void writeSystemLogLine (const juce::String& line)
+{
+    juce::Logger::outputDebugString (line);
+}
+
 void OutputDebugStringA (LPCSTR text)
 {
     if (text == nullptr || ! traceShown.load())

@@ -152,6 +152,20 @@ def watch_progress(updater, timeout=60):
     raise h.Failure(f"the progress bar was still shown after {timeout} s (last {seen[-1:]})")
 
 
+def expect_controller_holds(updater, version, records):
+    """The controller completed the update: it holds exactly the file's records marked for
+    transfer, under the file's version."""
+    state = updater.sim_state()
+    expect(state is not None, "the controller wrote no state: it never completed an update")
+    held_version, held = state
+    expect(held_version == version, f"the controller holds version {held_version}, expected {version}")
+    expected = {number: data for number, (data, transfer) in enumerate(records, start=1) if transfer}
+    expect(set(held) == set(expected), f"the controller holds records {sorted(held)}, expected {sorted(expected)}")
+    for number, data in expected.items():
+        expect(held[number] == data, f"record {number}: the controller holds {len(held[number])} bytes that differ "
+                                     f"from the file's {len(data)}")
+
+
 def scenario_update(args, display, folder):
     """A whole update through the window: the progress bar follows the controller, the
     completed screen ends it, and the controller then holds exactly the records of the file
@@ -169,15 +183,7 @@ def scenario_update(args, display, folder):
         expect(not [l for l in trace if "unexpected" in l or "no response" in l], "the debug trace reports a fault:\n"
                + "\n".join(trace))
 
-        state = updater.sim_state()
-        expect(state is not None, "the controller wrote no state: it never completed an update")
-        held_version, held = state
-        expect(held_version == version, f"the controller holds version {held_version}, expected {version}")
-        expected = {number: data for number, (data, transfer) in enumerate(records, start=1) if transfer}
-        expect(set(held) == set(expected), f"the controller holds records {sorted(held)}, expected {sorted(expected)}")
-        for number, data in expected.items():
-            expect(held[number] == data, f"record {number}: the controller holds {len(held[number])} bytes that differ "
-                                         f"from the file's {len(data)}")
+        expect_controller_holds(updater, version, records)
 
         # After the update it leaves the bus and comes back with the new firmware.
         new_version = f"firmware {version // 100}.{version % 100:02d}"
@@ -222,6 +228,45 @@ def scenario_update_unplugged(args, display, folder):
 
         code = updater.quit_with(h.RIGHT_BUTTON)
         expect(code == 0, f"exit code {code}")
+    finally:
+        updater.close()
+
+
+def scenario_end_session(args, display, folder):
+    """Windows ends the session in the middle of an update: the log-off is answered "not now",
+    a session that does not end changes nothing, and one that ends all the same is kept
+    waiting until the update has ended. The held quit is then honoured: exit 0."""
+    expect(args.wine and args.end_session, "needs --wine and --end-session")
+    updater, version, records = start_update(args, folder, display, {"KRV_SIM_DELAY_MS": "20"})
+    try:
+        expect(h.wait_for(lambda: h.progress_shown(updater.screenshot("updating.png")) is not None, timeout=10),
+               f"no progress bar within 10 s of Start:\n{updater.read()}")
+        sent = subprocess.run(args.wine.command(args.end_session) + [h.WINDOW_TITLE, "query", "end-false", "end-true"],
+                              env=dict(updater.env, WINEDEBUG="-all"), capture_output=True, text=True, timeout=120)
+        answers = {line.split()[0]: line.split()[1:] for line in sent.stdout.splitlines() if line.strip()}
+        expect(sent.returncode == 0, f"the messages were not all answered:\n{sent.stdout}{sent.stderr[-2000:]}")
+        expect(answers["query"][0] == "0", f"WM_QUERYENDSESSION answered {answers['query'][0]}, expected 0 (not now)")
+        # The session that ends is answered only once the controller holds the update.
+        expect(updater.sim_state() is not None, f"WM_ENDSESSION TRUE was answered during the update: {sent.stdout}")
+        expect(int(answers["end-false"][1]) < 5000, f"WM_ENDSESSION FALSE waited: {sent.stdout}")
+
+        try:
+            code = updater.proc.wait(60)
+        except subprocess.TimeoutExpired:
+            raise h.Failure("the held quit was not honoured after the update")
+        expect(code == 0, f"exit code {code}")
+        expect_controller_holds(updater, version, records)
+
+        trace = updater.trace().splitlines()
+        order = ["sleep and shutdown held: system kept awake", "system quit: held until the update has ended",
+                 "system quit: the session is ending, finishing the update first",
+                 "HID_UPDATE_ANS_COMPLETE(0xfc, 100). @467", "sleep and shutdown released",
+                 "system quit: the update has ended, quitting now", "system quit: the session may end now"]
+        found = [next((i for i, line in enumerate(trace) if line.startswith(wanted)), None) for wanted in order]
+        expect(None not in found and found == sorted(found),
+               "the trace lacks these lines in this order:\n" + "\n".join(order) + "\nit reads:\n" + "\n".join(trace[-40:]))
+        print(next(l for l in trace if l.startswith("sleep and shutdown held")))
+        print("answers (message, result, ms): " + "; ".join(sent.stdout.splitlines()))
     finally:
         updater.close()
 
@@ -347,6 +392,7 @@ SCENARIOS = {
     "languages": scenario_languages,
     "second-start": scenario_second_start,
     "screenshots": scenario_screenshots,
+    "end-session": scenario_end_session,
 }
 
 
@@ -359,6 +405,7 @@ def main():
     parser.add_argument("--sample", required=True, help="the update file the build makes")
     parser.add_argument("--wine", metavar="PREFIX", help="run the Windows build under Wine in this prefix")
     parser.add_argument("--shots", help="where the screenshots scenario saves its pictures")
+    parser.add_argument("--end-session", help="krv-end-session.exe, which sends the end-of-session messages")
     args = parser.parse_args()
     args.wine = h.Wine(args.wine) if args.wine else None
 
