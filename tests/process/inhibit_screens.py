@@ -25,12 +25,14 @@ class SystemBus:
         self.address = "unix:path=" + os.path.join(folder, "system-bus")
         self.daemon = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--address=" + self.address],
                                        stdout=subprocess.DEVNULL)
-        time.sleep(0.5)
+        # On a busy machine the daemon takes a while to listen.
+        expect(h.wait_for(lambda: os.path.exists(os.path.join(folder, "system-bus")), timeout=20), "no system bus")
+        time.sleep(0.2)
         env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=self.address)
         self.mock = subprocess.Popen(["/usr/bin/python3", "-m", "dbusmock", "--system", "--template", "logind"],
                                      env=env, stdout=subprocess.DEVNULL)
         self.bus = dbus.bus.BusConnection(self.address)
-        expect(h.wait_for(lambda: self.bus.name_has_owner("org.freedesktop.login1"), timeout=10), "no mocked logind")
+        expect(h.wait_for(lambda: self.bus.name_has_owner("org.freedesktop.login1"), timeout=30), "no mocked logind")
         self.manager = dbus.Interface(self.bus.get_object("org.freedesktop.login1", "/org/freedesktop/login1"),
                                       "org.freedesktop.login1.Manager")
 
