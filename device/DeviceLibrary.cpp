@@ -1,12 +1,15 @@
 #include "device/DeviceLibrary.h"
 
+#include "platform/CallStubs.h"
 #include "platform/ExecutableFile.h"
 #include "platform/LibraryLoadError.h"
 #include "platform/LibraryLoading.h"
 #include "platform/Win32.h"
 
 #include <cstdio>
+#include <iterator>
 #include <mutex>
+#include <type_traits>
 
 bool FwBridgeApi::isComplete() const noexcept
 {
@@ -43,19 +46,24 @@ const Decoration decorations[] = {
     { "@%s@%d", "__fastcall names", false }
 };
 
-template <typename Fn>
-void resolve (HMODULE library, const char* name, int argumentCount, Fn& function,
-              juce::StringArray& missing, juce::StringArray& misnamed, juce::StringArray& decorated,
-              juce::String& convention)
+// What one of the ten functions was found as: a plain name is wrapped (platform/CallStubs.h),
+// since it does not tell whether the function is __stdcall or __cdecl.
+struct Found
+{
+    CallStubs::Function address = nullptr;
+    bool plain = false;
+};
+
+Found resolve (HMODULE library, const char* name, int argumentCount, juce::StringArray& missing,
+               juce::StringArray& misnamed, juce::StringArray& decorated, juce::String& convention)
 {
     // Through a function pointer without parameters, the one cast GCC takes between them.
-    const auto take = [&] (const char* exported) {
-        function = reinterpret_cast<Fn> (reinterpret_cast<void (*)()> (GetProcAddress (library, exported)));
-        return function != nullptr;
+    const auto find = [library] (const char* exported) {
+        return reinterpret_cast<CallStubs::Function> (GetProcAddress (library, exported));
     };
 
-    if (take (name))
-        return;
+    if (auto address = find (name))
+        return { address, true };
 
     for (const auto& decoration : decorations)
     {
@@ -63,10 +71,10 @@ void resolve (HMODULE library, const char* name, int argumentCount, Fn& function
         std::snprintf (decoratedName, sizeof (decoratedName), decoration.format, name, 4 * argumentCount);
         if (decoration.taken)
         {
-            if (take (decoratedName))
+            if (auto address = find (decoratedName))
             {
                 decorated.add (decoratedName);
-                return;
+                return { address, false };
             }
         }
         else if (GetProcAddress (library, decoratedName) != nullptr)
@@ -79,7 +87,36 @@ void resolve (HMODULE library, const char* name, int argumentCount, Fn& function
     }
 
     missing.add (name);
+    return {};
 }
+
+template <auto member>
+void store (FwBridgeApi& api, CallStubs::Function function)
+{
+    using Fn = std::remove_reference_t<decltype (api.*member)>;
+    api.*member = reinterpret_cast<Fn> (function);
+}
+
+struct Function
+{
+    const char* name;
+    int argumentCount;
+    void (*store) (FwBridgeApi&, CallStubs::Function);
+};
+
+const Function functions[] = {
+    { "HID_Initialize", 1, store<&FwBridgeApi::initialize> },
+    { "HID_SetCallback", 4, store<&FwBridgeApi::setCallback> },
+    { "HID_Start", 0, store<&FwBridgeApi::start> },
+    { "HID_Stop", 0, store<&FwBridgeApi::stop> },
+    { "HID_Finalize", 0, store<&FwBridgeApi::finalize> },
+    { "HID_EnumHIDno", 1, store<&FwBridgeApi::enumHidNumbers> },
+    { "HID_GetDeviceType", 1, store<&FwBridgeApi::getDeviceType> },
+    { "HID_GetFirmwareVersion", 3, store<&FwBridgeApi::getFirmwareVersion> },
+    { "HID_Input", 3, store<&FwBridgeApi::input> },
+    { "HID_Write", 3, store<&FwBridgeApi::write> },
+};
+constexpr int functionCount = (int) std::size (functions);
 } // namespace
 
 const char* fileName()
@@ -114,36 +151,52 @@ bool load (const juce::StringArray& candidates, FwBridgeApi& api, juce::String& 
         return false;
     }
 
-    juce::StringArray missing, misnamed, decorated;
+    juce::StringArray missing, misnamed, decorated, plain;
     juce::String convention;
-    resolve (library, "HID_Initialize", 1, api.initialize, missing, misnamed, decorated, convention);
-    resolve (library, "HID_SetCallback", 4, api.setCallback, missing, misnamed, decorated, convention);
-    resolve (library, "HID_Start", 0, api.start, missing, misnamed, decorated, convention);
-    resolve (library, "HID_Stop", 0, api.stop, missing, misnamed, decorated, convention);
-    resolve (library, "HID_Finalize", 0, api.finalize, missing, misnamed, decorated, convention);
-    resolve (library, "HID_EnumHIDno", 1, api.enumHidNumbers, missing, misnamed, decorated, convention);
-    resolve (library, "HID_GetDeviceType", 1, api.getDeviceType, missing, misnamed, decorated, convention);
-    resolve (library, "HID_GetFirmwareVersion", 3, api.getFirmwareVersion, missing, misnamed, decorated, convention);
-    resolve (library, "HID_Input", 3, api.input, missing, misnamed, decorated, convention);
-    resolve (library, "HID_Write", 3, api.write, missing, misnamed, decorated, convention);
+    Found found[functionCount];
+    for (int i = 0; i < functionCount; ++i)
+        found[i] = resolve (library, functions[i].name, functions[i].argumentCount, missing, misnamed, decorated, convention);
 
     if (! missing.isEmpty())
     {
         problem = juce::String ("device library: ") + fileName() + " lacks " + missing.joinIntoString (", ");
         if (! misnamed.isEmpty())
             problem << " under those names; it exports " << misnamed.joinIntoString (", ") << " (" << convention
-                    << "), but a " << fileName() << " must export __stdcall names";
-        api = {};
+                    << "), but a " << fileName() << " must export plain or decorated __stdcall names";
         FreeLibrary (library);
         return false;
     }
 
-    if (! decorated.isEmpty())
+    CallStubs::Export wrapped[functionCount];
+    int wrappedCount = 0;
+    for (int i = 0; i < functionCount; ++i)
+        if (found[i].plain)
+            wrapped[wrappedCount++] = { found[i].address, 4 * functions[i].argumentCount };
+
+    if (! CallStubs::wrap (wrapped, wrappedCount))
     {
-        const auto note = juce::String ("device library: ") + fileName() + " exports decorated __stdcall names ("
-                          + decorated.joinIntoString (", ") + "), called as __stdcall\n";
-        OutputDebugStringA (note.toRawUTF8());
+        problem = juce::String ("device library: ") + fileName() + " loaded, but the calls into its functions could not be prepared";
+        FreeLibrary (library);
+        return false;
     }
+
+    for (int i = 0, next = 0; i < functionCount; ++i)
+    {
+        if (found[i].plain)
+        {
+            found[i].address = wrapped[next++].function;
+            plain.add (functions[i].name);
+        }
+        functions[i].store (api, found[i].address);
+    }
+
+    juce::StringArray notes;
+    if (! decorated.isEmpty())
+        notes.add ("exports decorated __stdcall names (" + decorated.joinIntoString (", ") + "), called as __stdcall");
+    if (! plain.isEmpty() && CallStubs::howCalled() != nullptr)
+        notes.add ("exports plain names (" + plain.joinIntoString (", ") + "), " + CallStubs::howCalled());
+    if (! notes.isEmpty())
+        OutputDebugStringA ((juce::String ("device library: ") + fileName() + " " + notes.joinIntoString ("; ") + "\n").toRawUTF8());
 
     // A loaded library stays loaded for the life of the process.
     return true;

@@ -3,13 +3,14 @@
    PostMessageA (window, message, hidNumber, 0), from any thread: the system's own on
    Windows, the one the executable exports elsewhere.
 
-   On Windows every function is __stdcall (the convention of the Windows API) and is
-   exported under its plain name: "HID_Write", never "HID_Write@12" or "_HID_Write". A
-   32-bit DLL built with MinGW needs -Wl,--kill-at (or a .def file) for that; MSVC needs a
-   .def file. The updater resolves only the plain names, and a library that exports the
-   functions only under decorated names is reported on the debug output and not used, since
-   calling a function of another convention corrupts the 32-bit stack. On 64-bit Windows
-   there is one convention and the names are plain anyway. */
+   On Windows the functions are called as __stdcall (the convention of the Windows API). A
+   library exports them under their plain names ("HID_Write") or, as MinGW and MSVC link a
+   32-bit __stdcall DLL without --kill-at or a .def file, as "HID_Write@12" or
+   "_HID_Write@12". A plain name does not tell __stdcall from __cdecl (MSVC exports
+   extern "C" __cdecl functions under plain names), so on 32-bit Windows plain names are
+   called through stubs that keep the stack right for either (platform/CallStubs.h).
+   Other names ("_HID_Write") are reported on the debug output and not used. On 64-bit
+   Windows there is one convention. */
 #pragma once
 
 #include "platform/LibraryCall.h"

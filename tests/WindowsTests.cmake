@@ -63,7 +63,7 @@ foreach(kind decorated msvc-decorated cdecl-decorated)
         PREFIX "" OUTPUT_NAME fwbridge RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/tests/${kind}")
     add_dependencies(krv_unit_tests fwbridge_${kind})
 endforeach()
-add_dependencies(krv_unit_tests fwbridge_sim fwbridge_partial)
+add_dependencies(krv_unit_tests fwbridge_sim fwbridge_sim_cdecl fwbridge_partial)
 
 # Sends a window the end-of-session messages, as Windows does at log-off and shutdown.
 add_executable(krv-end-session support/windows/EndSession.c)
@@ -72,6 +72,7 @@ add_executable(krv-end-session support/windows/EndSession.c)
 target_compile_definitions(krv_unit_tests PRIVATE
     KRV_SOURCE_DIR="Z:${PROJECT_SOURCE_DIR}"
     KRV_SIM_LIBRARY="Z:$<TARGET_FILE:fwbridge_sim>"
+    KRV_SIM_CDECL_LIBRARY="Z:$<TARGET_FILE:fwbridge_sim_cdecl>"
     KRV_PARTIAL_LIBRARY="Z:$<TARGET_FILE:fwbridge_partial>"
     KRV_DECORATED_LIBRARY="Z:$<TARGET_FILE:fwbridge_decorated>"
     KRV_MSVC_DECORATED_LIBRARY="Z:$<TARGET_FILE:fwbridge_msvc-decorated>"
@@ -132,19 +133,22 @@ foreach(scenario window languages second-start screens no-library partial-librar
         FIXTURES_REQUIRED wine_prefix RESOURCE_LOCK wine_prefix LABELS windows TIMEOUT 300)
 endforeach()
 
-# A whole update through a 32-bit controller library exporting decorated __stdcall names.
-if(TARGET fwbridge_sim_decorated)
-    add_test(NAME windows.process.update-decorated-library
-        COMMAND ${Python3_EXECUTABLE} "${CMAKE_CURRENT_SOURCE_DIR}/process/device_screens.py" update
-            --wine "${KRV_WINE_PREFIX}"
-            --exe "$<TARGET_FILE:KRVUpdateProgram>"
-            --sim "$<TARGET_FILE:fwbridge_sim_decorated>"
-            --partial "$<TARGET_FILE:fwbridge_partial>"
-            --sample "${KRV_SAMPLE_UPDATE_FILE}"
-            --shots "${CMAKE_BINARY_DIR}/screenshots-decorated")
-    set_tests_properties(windows.process.update-decorated-library PROPERTIES
-        FIXTURES_REQUIRED wine_prefix RESOURCE_LOCK wine_prefix LABELS windows TIMEOUT 300)
-endif()
+# Whole updates through 32-bit controller libraries of the other kinds: exporting decorated
+# __stdcall names, and exporting plain names of __cdecl functions.
+foreach(kind decorated cdecl)
+    if(TARGET fwbridge_sim_${kind} AND CMAKE_SIZEOF_VOID_P EQUAL 4)
+        add_test(NAME windows.process.update-${kind}-library
+            COMMAND ${Python3_EXECUTABLE} "${CMAKE_CURRENT_SOURCE_DIR}/process/device_screens.py" update
+                --wine "${KRV_WINE_PREFIX}"
+                --exe "$<TARGET_FILE:KRVUpdateProgram>"
+                --sim "$<TARGET_FILE:fwbridge_sim_${kind}>"
+                --partial "$<TARGET_FILE:fwbridge_partial>"
+                --sample "${KRV_SAMPLE_UPDATE_FILE}"
+                --shots "${CMAKE_BINARY_DIR}/screenshots-${kind}")
+        set_tests_properties(windows.process.update-${kind}-library PROPERTIES
+            FIXTURES_REQUIRED wine_prefix RESOURCE_LOCK wine_prefix LABELS windows TIMEOUT 300)
+    endif()
+endforeach()
 
 # krv-update.exe under Wine: a whole update with the simulated fwbridge.dll. Its hidden
 # window needs an X display under Wine, as every window does there.

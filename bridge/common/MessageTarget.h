@@ -5,11 +5,11 @@
 #include <cstdint>
 #include <mutex>
 
-/** The host's window-message entry point: on Windows the system's own (__stdcall, as
-    FWBRIDGE_CALL is there); elsewhere the executable exports it, and a library that is
+/** The host's window-message entry point: on Windows the system's own (__stdcall, whatever
+    the library's own convention); elsewhere the executable exports it, and a library that is
     loaded by the host finds it when it is opened.
 */
-extern "C" int FWBRIDGE_CALL PostMessageA (void* window, unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
+extern "C" int FWBRIDGE_SYSTEM_CALL PostMessageA (void* window, unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
 
 namespace fwbridge
 {
@@ -27,7 +27,7 @@ enum class Event
 class MessageTarget
 {
 public:
-    using PostFunction = int (FWBRIDGE_CALL*) (void*, unsigned, std::uintptr_t, std::intptr_t);
+    using PostFunction = int (FWBRIDGE_SYSTEM_CALL*) (void*, unsigned, std::uintptr_t, std::intptr_t);
 
     explicit MessageTarget (PostFunction postFunction = &PostMessageA) : poster (postFunction) {}
 

@@ -1,6 +1,7 @@
-// Device libraries built with other export names (Windows only: there a 32-bit __stdcall
-// DLL exports HID_Write@12 when MinGW links it without --kill-at, _HID_Write@12 when MSVC
-// links it without a .def file).
+// Device libraries built with other export names or conventions (Windows only: there a
+// 32-bit __stdcall DLL exports HID_Write@12 when MinGW links it without --kill-at,
+// _HID_Write@12 when MSVC links it without a .def file, and a __cdecl one plain names).
+#include "TraceCapture.h"
 #include "device/DeviceLibrary.h"
 #include "platform/ExecutableFile.h"
 
@@ -47,6 +48,51 @@ TEST (DeviceLibraryConvention, SimulatedLibraryExportsThePlainNames)
 
     ASSERT_TRUE (DeviceLibrary::load ({ KRV_SIM_LIBRARY }, api, problem)) << problem;
     EXPECT_TRUE (api.isComplete());
+}
+
+// Where the caller's stack pointer stands, as a function it calls sees it (noipa: else GCC
+// takes two calls for the same value).
+[[gnu::noipa]] static const void* callersStack()
+{
+    return __builtin_frame_address (0);
+}
+
+TEST (DeviceLibraryConvention, PlainNamesKeepTheStackWhicheverConventionTheLibraryHas)
+{
+    // The simulated controller built __stdcall and __cdecl, loaded side by side. Called as
+    // __stdcall, each call of the 32-bit __cdecl one would leave its arguments behind.
+    const char* const libraries[] = { KRV_SIM_LIBRARY, KRV_SIM_CDECL_LIBRARY };
+    const bool twoConventions = sizeof (void*) == 4;
+    FwBridgeApi apis[2];
+
+    for (int i = 0; i < 2; ++i)
+    {
+        SCOPED_TRACE (libraries[i]);
+        juce::String problem;
+        TraceCapture capture;
+        ASSERT_TRUE (DeviceLibrary::load ({ libraries[i] }, apis[i], problem)) << problem;
+        const auto lines = TraceCapture::lines (capture.finish());
+
+        // Where one convention is all there is, plain names are nothing to note.
+        EXPECT_EQ (lines.size(), twoConventions ? 1u : 0u);
+        if (twoConventions && ! lines.empty())
+        {
+            EXPECT_EQ (lines[0].rfind ("device library: fwbridge.dll exports plain names (HID_Initialize, ", 0), 0u) << lines[0];
+            EXPECT_NE (lines[0].find (", HID_Write), called through stubs that restore the stack after __stdcall and __cdecl"), std::string::npos) << lines[0];
+        }
+    }
+
+    const auto* before = callersStack();
+    int version[2] = {};
+    for (int call = 0; call < 1000; ++call)
+    {
+        for (const auto& api : apis)
+        {
+            ASSERT_EQ (api.getDeviceType (-5), -1);
+            ASSERT_EQ (api.getFirmwareVersion (HID_TYPE_KRV7000, version, 0), 0);
+        }
+    }
+    EXPECT_EQ (callersStack(), before);
 }
 
 TEST (DeviceLibraryConvention, OnlyTheFileBesideTheExecutableIsTried)
