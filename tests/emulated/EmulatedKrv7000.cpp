@@ -407,9 +407,14 @@ void EmulatedKrv7000::unplugLocked()
         ::unlink ((testbed.root() + "/dev/" + name).c_str());
 
         umockdev_testbed_uevent (tb, node->hidrawPath.c_str(), "remove");
-        // An open node stays readable until the next plug-in takes its name, as the kernel
-        // keeps a reader's queue until it closes.
-        departed.push_back (node);
+        // A controller that leaves with its last answer unread keeps its node readable until
+        // the next plug-in takes the name, as the kernel keeps a reader's queue until it
+        // closes. Others go at once: umockdev copes less well with a handler detached just
+        // before another attaches on the same node.
+        if (setup.leavesWithItsLastAnswerUnread)
+            departed.push_back (node);
+        else
+            umockdev_testbed_detach_ioctl (tb, node->devnode().c_str(), nullptr);
         umockdev_testbed_remove_device (tb, node->hidrawPath.c_str());
         umockdev_testbed_remove_device (tb, node->hidPath.c_str());
         umockdev_testbed_remove_device (tb, node->interfacePath.c_str());
