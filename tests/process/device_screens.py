@@ -355,6 +355,11 @@ def scenario_screenshots(args, display, folder):
             expect("Deutsch" in names and "Nederlands" in names, f"{language}: the open list reads {names!r}")
         finally:
             updater.close()
+            if args.wine:
+                # Stopping the loader may leave the program and its open list (with the X
+                # server's pointer grab) behind: every process of the prefix is ended.
+                subprocess.run(["wineserver", "-k"], env=updater.env)
+                subprocess.run(["wineserver", "-w"], env=updater.env, timeout=30)
 
         updater = h.Updater(args.exe, os.path.join(folder, language), display, wine=args.wine, library=args.sim,
                             update_file=args.sample, locale=locale,
