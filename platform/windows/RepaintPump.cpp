@@ -1,6 +1,6 @@
 #include "platform/RepaintPump.h"
 
-#include "platform/Win32.h"
+#include "platform/TraceOutput.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -46,10 +46,8 @@ private:
         decided = true;
         watcher.reset();
         const bool needed = blanks < 10;
-        // Narrow, as the rest of the debug trace: DebugView and Wine show it alike.
-        const auto line = "repaint pump: " + juce::String (blanks) + " vertical blanks in the window's first second, "
-                          + (needed ? "kept\n" : "stopped\n");
-        OutputDebugStringA (line.toRawUTF8());
+        writeSystemLogLine ("repaint pump: " + juce::String (blanks) + " vertical blanks in the window's first second, "
+                            + (needed ? "kept" : "stopped"));
         if (! needed)
             stopTimer();
     }

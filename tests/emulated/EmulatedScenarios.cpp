@@ -343,7 +343,7 @@ TEST_F (Emulated, SoakWithPullsResetsAndKnobNoise)
     const int boundMs = 20000 + 15 * timings.modeAnswerMs;
     const int resetDelays[] = { 0, 1, 5, 50, 200 };
 
-    std::map<std::string, std::map<std::string, int>> outcomes;
+    testsupport::SoakOutcomes outcomes;
     testsupport::ProcessUse first, warm;
     int reportsOfAWholeUpdate = 0, failures = 0;
     double longest = 0;
@@ -413,17 +413,7 @@ TEST_F (Emulated, SoakWithPullsResetsAndKnobNoise)
     const auto last = testsupport::processUse();
     std::printf ("[   SOAK   ] %u updates through the hidraw library from seed %u; longest %.0f ms (its bound %d ms)\n",
                  done, firstSeed, longest, boundMs);
-    for (const auto& [name, counts] : outcomes)
-    {
-        std::printf ("[   SOAK   ]   %-20s", name.c_str());
-        for (const auto& [state, n] : counts)
-            std::printf (" %s %d", state.c_str(), n);
-        std::printf ("\n");
-    }
-    std::printf ("[   SOAK   ] resident %.1f MB at start, %.1f MB after warm-up, %.1f MB at the end; "
-                 "descriptors %d/%d/%d; threads %d/%d/%d\n",
-                 first.residentMb, warm.residentMb, last.residentMb, first.descriptors, warm.descriptors,
-                 last.descriptors, first.threads, warm.threads, last.threads);
+    testsupport::printSoakReport (outcomes, first, warm, last);
     if (done > 20)
     {
         // umockdev and GLib open a descriptor of their own now and then (one in a thousand

@@ -1,9 +1,12 @@
 #pragma once
 
-// What this process holds, read from /proc: for soaks that must leave nothing behind.
+// What this process holds, read from /proc, and a soak's report of its outcomes and of
+// that use: for soaks that must leave nothing behind.
 
 #include <cstdio>
 #include <dirent.h>
+#include <map>
+#include <string>
 #include <unistd.h>
 
 namespace testsupport
@@ -41,5 +44,24 @@ inline ProcessUse processUse()
     use.descriptors = entriesIn ("/proc/self/fd") - 1; // the listing's own
     use.threads = entriesIn ("/proc/self/task");
     return use;
+}
+/** Runs by fault class, then by outcome. */
+using SoakOutcomes = std::map<std::string, std::map<std::string, int>>;
+
+/** The lines after a soak's headline: outcomes by class, then the process's use. */
+inline void printSoakReport (const SoakOutcomes& outcomes, const ProcessUse& first, const ProcessUse& warm,
+                             const ProcessUse& last)
+{
+    for (const auto& [name, counts] : outcomes)
+    {
+        std::printf ("[   SOAK   ]   %-24s", name.c_str());
+        for (const auto& [state, n] : counts)
+            std::printf (" %s %d", state.c_str(), n);
+        std::printf ("\n");
+    }
+    std::printf ("[   SOAK   ] resident %.1f MB at start, %.1f MB after warm-up, %.1f MB at the end; "
+                 "descriptors %d/%d/%d; threads %d/%d/%d\n",
+                 first.residentMb, warm.residentMb, last.residentMb, first.descriptors, warm.descriptors,
+                 last.descriptors, first.threads, warm.threads, last.threads);
 }
 } // namespace testsupport

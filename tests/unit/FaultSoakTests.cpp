@@ -200,7 +200,7 @@ TEST_F (FaultSoak, EveryRunEndsInTimeWithTheOutcomeTheControllerHolds)
     const bool resets = environmentNumber ("KRV_SOAK_RESETS", 1) != 0;
     const auto started = juce::Time::getMillisecondCounterHiRes();
 
-    std::map<std::string, std::map<std::string, int>> outcomes; // class -> outcome -> runs
+    testsupport::SoakOutcomes outcomes;
     double longest = 0, longestBound = 0;
     ProcessUse first, warm;
     int done = 0, failures = 0;
@@ -281,17 +281,7 @@ TEST_F (FaultSoak, EveryRunEndsInTimeWithTheOutcomeTheControllerHolds)
     const auto last = processUse();
     std::printf ("[   SOAK   ] %d updates from seed %u; longest %.0f ms (its bound %.0f ms)\n", done, firstSeed, longest,
                  longestBound);
-    for (auto& [name, counts] : outcomes)
-    {
-        std::printf ("[   SOAK   ]   %-24s", name.c_str());
-        for (auto& [state, n] : counts)
-            std::printf (" %s %d", state.c_str(), n);
-        std::printf ("\n");
-    }
-    std::printf ("[   SOAK   ] resident %.1f MB at start, %.1f MB after warm-up, %.1f MB at the end; "
-                 "descriptors %d/%d/%d; threads %d/%d/%d\n",
-                 first.residentMb, warm.residentMb, last.residentMb, first.descriptors, warm.descriptors,
-                 last.descriptors, first.threads, warm.threads, last.threads);
+    testsupport::printSoakReport (outcomes, first, warm, last);
 
     if (runs == 0)
     {
