@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <iterator>
+#include <map>
 #include <mutex>
 #include <type_traits>
 
@@ -97,25 +98,37 @@ void store (FwBridgeApi& api, CallStubs::Function function)
     api.*member = reinterpret_cast<Fn> (function);
 }
 
+template <auto member>
+CallStubs::Function stored (const FwBridgeApi& api)
+{
+    return reinterpret_cast<CallStubs::Function> (api.*member);
+}
+
 struct Function
 {
     const char* name;
     int argumentCount;
     void (*store) (FwBridgeApi&, CallStubs::Function);
+    CallStubs::Function (*stored) (const FwBridgeApi&);
 };
 
+#define KRV_FUNCTION(name, arguments, member)                                \
+ {                                                                           \
+  name, arguments, store<&FwBridgeApi::member>, stored<&FwBridgeApi::member> \
+ }
 const Function functions[] = {
-    { "HID_Initialize", 1, store<&FwBridgeApi::initialize> },
-    { "HID_SetCallback", 4, store<&FwBridgeApi::setCallback> },
-    { "HID_Start", 0, store<&FwBridgeApi::start> },
-    { "HID_Stop", 0, store<&FwBridgeApi::stop> },
-    { "HID_Finalize", 0, store<&FwBridgeApi::finalize> },
-    { "HID_EnumHIDno", 1, store<&FwBridgeApi::enumHidNumbers> },
-    { "HID_GetDeviceType", 1, store<&FwBridgeApi::getDeviceType> },
-    { "HID_GetFirmwareVersion", 3, store<&FwBridgeApi::getFirmwareVersion> },
-    { "HID_Input", 3, store<&FwBridgeApi::input> },
-    { "HID_Write", 3, store<&FwBridgeApi::write> },
+    KRV_FUNCTION ("HID_Initialize", 1, initialize),
+    KRV_FUNCTION ("HID_SetCallback", 4, setCallback),
+    KRV_FUNCTION ("HID_Start", 0, start),
+    KRV_FUNCTION ("HID_Stop", 0, stop),
+    KRV_FUNCTION ("HID_Finalize", 0, finalize),
+    KRV_FUNCTION ("HID_EnumHIDno", 1, enumHidNumbers),
+    KRV_FUNCTION ("HID_GetDeviceType", 1, getDeviceType),
+    KRV_FUNCTION ("HID_GetFirmwareVersion", 3, getFirmwareVersion),
+    KRV_FUNCTION ("HID_Input", 3, input),
+    KRV_FUNCTION ("HID_Write", 3, write),
 };
+#undef KRV_FUNCTION
 constexpr int functionCount = (int) std::size (functions);
 } // namespace
 
@@ -200,6 +213,31 @@ bool load (const juce::StringArray& candidates, FwBridgeApi& api, juce::String& 
 
     // A loaded library stays loaded for the life of the process.
     return true;
+}
+
+juce::String conventionNote (const FwBridgeApi& api)
+{
+    // Functions called so far, by the convention they showed.
+    std::map<juce::String, juce::StringArray> seen;
+    for (const auto& function : functions)
+        if (const auto* convention = CallStubs::conventionSeen (function.stored (api)))
+            seen[convention].add (function.name);
+
+    if (seen.empty())
+        return {};
+
+    const auto prefix = juce::String ("device library: ") + fileName() + "'s functions ";
+    if (seen.size() == 1)
+    {
+        const auto& [convention, names] = *seen.begin();
+        return prefix + "are " + convention + ": " + names.joinIntoString (" and ")
+               + (convention == "__stdcall" ? " popped their own arguments" : " left their arguments to the caller");
+    }
+
+    juce::StringArray parts;
+    for (const auto& [convention, names] : seen)
+        parts.add (names.joinIntoString (", ") + " " + convention);
+    return prefix + "mix conventions: " + parts.joinIntoString ("; ");
 }
 
 juce::StringArray defaultCandidates()

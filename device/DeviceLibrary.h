@@ -46,4 +46,8 @@ juce::StringArray defaultCandidates();
     resolves the ten functions into api. On failure api is left empty and problem holds
     the one debug line that names what was missing. */
 bool load (const juce::StringArray& candidates, FwBridgeApi& api, juce::String& problem);
+
+/** Where api's plain names could be either convention: the debug line that says which its
+    functions called so far showed; empty where there is nothing to say. */
+juce::String conventionNote (const FwBridgeApi& api);
 } // namespace DeviceLibrary

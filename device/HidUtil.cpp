@@ -63,6 +63,8 @@ bool HidUtil::start (HidHandler* newOwner, int newModelIndex)
 
     api->initialize (instance);
     api->setCallback (window, HID_MSG_INPUT, HID_MSG_ARRIVED, HID_MSG_REMOVED);
+    if (const auto note = DeviceLibrary::conventionNote (*api); note.isNotEmpty())
+        OutputDebugStringA ((note + "\n").toRawUTF8());
     api->start();
     return true;
 }

@@ -22,4 +22,9 @@ bool wrap (Export* exports, int count);
 
 /** How wrapped exports are called, for the debug output; null where they are not wrapped. */
 const char* howCalled();
+
+/** The convention a wrapped export showed at its last call: "__stdcall" where it popped its
+    arguments, "__cdecl" where it left them to its caller. Null before its first call, for
+    an export without arguments, and for functions that were not wrapped. */
+const char* conventionSeen (Function wrapped);
 } // namespace CallStubs

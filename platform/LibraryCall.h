@@ -6,10 +6,15 @@
 
 #if defined(_WIN32)
  #define FWBRIDGE_SYSTEM_CALL __stdcall
- #define FWBRIDGE_EXPORT __declspec(dllexport)
+ #define FWBRIDGE_DEFAULT_EXPORT __declspec(dllexport)
 #else
  #define FWBRIDGE_SYSTEM_CALL
- #define FWBRIDGE_EXPORT __attribute__ ((visibility ("default")))
+ #define FWBRIDGE_DEFAULT_EXPORT __attribute__ ((visibility ("default")))
+#endif
+
+// Defined empty where a .def file names the exports.
+#ifndef FWBRIDGE_EXPORT
+ #define FWBRIDGE_EXPORT FWBRIDGE_DEFAULT_EXPORT
 #endif
 
 #ifndef FWBRIDGE_CALL

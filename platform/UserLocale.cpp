@@ -2,8 +2,10 @@
 
 #include "base/Utf8Text.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace
 {
@@ -97,13 +99,24 @@ juce::StringArray UserLocale::getInstalledLocaleNames()
         return currentOverride->installedLocales;
 
     juce::StringArray names;
-    juce::ChildProcess lister;
 
-    if (lister.start (juce::StringArray { "locale", "-a" }, juce::ChildProcess::wantStdOut))
+    // Not through juce::ChildProcess: JUCE 7.0.5 closes its pipe twice, and in a process
+    // with threads (the device library's) the second close takes whatever descriptor has
+    // just been given that number.
+    std::string output;
+    bool listed = false;
+    if (auto* lister = popen ("locale -a 2>/dev/null", "re"))
     {
-        const auto output = lister.readAllProcessOutput();
-        lister.waitForProcessToFinish (5000);
-        names.addLines (output);
+        char chunk[4096];
+        std::size_t count = 0;
+        while ((count = std::fread (chunk, 1, sizeof (chunk), lister)) > 0)
+            output.append (chunk, count);
+        listed = pclose (lister) == 0;
+    }
+
+    if (listed)
+    {
+        names.addLines (juce::String::fromUTF8 (output.data(), (int) output.size()));
     }
     else
     {

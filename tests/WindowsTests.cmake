@@ -118,8 +118,8 @@ set_tests_properties(windows.unit PROPERTIES FIXTURES_REQUIRED wine_prefix RESOU
 # The real executable under Wine in a private Xvfb, one scenario per test. They share the
 # prefix, where the tool runs once at a time, so they run one after another.
 get_property(KRV_SAMPLE_UPDATE_FILE GLOBAL PROPERTY KRV_SAMPLE_UPDATE_FILE)
-foreach(scenario window languages second-start screens no-library partial-library update update-unplugged screenshots
-        end-session)
+foreach(scenario window languages second-start screens no-library partial-library planted-library update
+        update-unplugged screenshots end-session)
     add_test(NAME windows.process.${scenario}
         COMMAND ${Python3_EXECUTABLE} "${CMAKE_CURRENT_SOURCE_DIR}/process/device_screens.py" ${scenario}
             --wine "${KRV_WINE_PREFIX}"
@@ -133,22 +133,32 @@ foreach(scenario window languages second-start screens no-library partial-librar
         FIXTURES_REQUIRED wine_prefix RESOURCE_LOCK wine_prefix LABELS windows TIMEOUT 300)
 endforeach()
 
-# Whole updates through 32-bit controller libraries of the other kinds: exporting decorated
-# __stdcall names, and exporting plain names of __cdecl functions.
-foreach(kind decorated cdecl)
-    if(TARGET fwbridge_sim_${kind} AND CMAKE_SIZEOF_VOID_P EQUAL 4)
+# Whole updates through 32-bit controller libraries of every kind, each with the line that
+# says how it was called: plain names of __stdcall functions (the simulated controller as
+# shipped), decorated __stdcall names as MinGW and as MSVC link them, and plain names of
+# __cdecl functions.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(KRV_LIBRARY_KINDS stdcall decorated msvc-decorated cdecl)
+    set(KRV_LIBRARY_stdcall fwbridge_sim "functions are __stdcall: HID_Initialize and HID_SetCallback popped")
+    set(KRV_LIBRARY_decorated fwbridge_sim_decorated "exports decorated __stdcall names (HID_Initialize@4, ")
+    set(KRV_LIBRARY_msvc-decorated fwbridge_sim_msvc-decorated "exports decorated __stdcall names (_HID_Initialize@4, ")
+    set(KRV_LIBRARY_cdecl fwbridge_sim_cdecl "functions are __cdecl: HID_Initialize and HID_SetCallback left")
+    foreach(kind ${KRV_LIBRARY_KINDS})
+        list(GET KRV_LIBRARY_${kind} 0 library)
+        list(GET KRV_LIBRARY_${kind} 1 line)
         add_test(NAME windows.process.update-${kind}-library
             COMMAND ${Python3_EXECUTABLE} "${CMAKE_CURRENT_SOURCE_DIR}/process/device_screens.py" update
                 --wine "${KRV_WINE_PREFIX}"
                 --exe "$<TARGET_FILE:KRVUpdateProgram>"
-                --sim "$<TARGET_FILE:fwbridge_sim_${kind}>"
+                --sim "$<TARGET_FILE:${library}>"
                 --partial "$<TARGET_FILE:fwbridge_partial>"
                 --sample "${KRV_SAMPLE_UPDATE_FILE}"
-                --shots "${CMAKE_BINARY_DIR}/screenshots-${kind}")
+                --shots "${CMAKE_BINARY_DIR}/screenshots-${kind}"
+                --expect-trace "${line}")
         set_tests_properties(windows.process.update-${kind}-library PROPERTIES
             FIXTURES_REQUIRED wine_prefix RESOURCE_LOCK wine_prefix LABELS windows TIMEOUT 300)
-    endif()
-endforeach()
+    endforeach()
+endif()
 
 # krv-update.exe under Wine: a whole update with the simulated fwbridge.dll. Its hidden
 # window needs an X display under Wine, as every window does there.

@@ -10,3 +10,8 @@ const char* CallStubs::howCalled()
 {
     return nullptr;
 }
+
+const char* CallStubs::conventionSeen (Function)
+{
+    return nullptr;
+}

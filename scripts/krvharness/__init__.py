@@ -186,8 +186,9 @@ class Updater:
     device library and the update file when given (update_file: the bytes, or a path)."""
 
     def __init__(self, exe, folder, display=None, library=None, update_file=None, env=None, isolate=True,
-                 wrapper=None, wine=None, locale="C.UTF-8"):
+                 wrapper=None, wine=None, locale="C.UTF-8", cwd=None):
         self.folder = folder
+        self.cwd = cwd or folder  # the working folder it is started from
         self.wine = wine
         os.makedirs(folder, exist_ok=True)
         self.exe = os.path.join(folder, os.path.basename(exe))
@@ -234,7 +235,7 @@ class Updater:
     def run_console(self, *arguments, timeout=120):
         """Runs a console program (krv-update) to its end: its exit code, standard output and
         standard error (the trace; under Wine, Wine's lines with the debugger output)."""
-        done = subprocess.run(self._command(arguments), cwd=self.folder, env=self.env, stdin=subprocess.DEVNULL,
+        done = subprocess.run(self._command(arguments), cwd=self.cwd, env=self.env, stdin=subprocess.DEVNULL,
                               capture_output=True, text=True, errors="replace", timeout=timeout)
         with open(self.stderr_path, "w") as f:
             f.write(done.stderr)
@@ -243,7 +244,7 @@ class Updater:
     def start(self, title=WINDOW_TITLE):
         command = self._command()
         self._stderr_file = open(self.stderr_path, "w")
-        self.proc = subprocess.Popen(command, cwd=self.folder, env=self.env,
+        self.proc = subprocess.Popen(command, cwd=self.cwd, env=self.env,
                                      stdout=subprocess.DEVNULL, stderr=self._stderr_file)
         deadline = time.time() + (90 if self.wine else 20)
         while time.time() < deadline:

@@ -60,8 +60,6 @@ std::string take (gchar* text)
 }
 
 int hidSequence = 0;
-std::mutex retiredLock;
-std::vector<std::shared_ptr<EmulatedKrv7000::Node>> retired; // handlers may outlive a plug
 } // namespace
 
 struct EmulatedKrv7000::Node
@@ -348,7 +346,11 @@ void EmulatedKrv7000::plugInLocked()
         ::unlink (link.c_str());
         ::symlink (slaveName, link.c_str());
 
+        // The handler owns the node: umockdev may still call it for a client of the node
+        // after it is detached, and lets it go when the last such client has.
         node->handler = umockdev_ioctl_base_new();
+        g_object_set_data_full (G_OBJECT (node->handler), "krv-node", new std::shared_ptr<Node> (node),
+                                [] (gpointer owned) { delete static_cast<std::shared_ptr<Node>*> (owned); });
         g_signal_connect (node->handler, "handle-ioctl", G_CALLBACK (onIoctl), node.get());
         g_signal_connect (node->handler, "handle-read", G_CALLBACK (onRead), node.get());
         g_signal_connect (node->handler, "handle-write", G_CALLBACK (onWrite), node.get());
@@ -366,8 +368,6 @@ void EmulatedKrv7000::plugInLocked()
         umockdev_testbed_set_attribute_link (tb, node->hidrawPath.c_str(), "device", ("../../../" + std::string (hidName)).c_str());
 
         nodes.push_back (node);
-        std::lock_guard<std::mutex> retiredGuard (retiredLock);
-        retired.push_back (node);
     }
 
     model.restart();
@@ -381,8 +381,14 @@ void EmulatedKrv7000::plugInLocked()
 void EmulatedKrv7000::detachDepartedLocked()
 {
     for (const auto& node : departed)
-        umockdev_testbed_detach_ioctl (testbed.get(), node->devnode().c_str(), nullptr);
+        detachLocked (*node);
     departed.clear();
+}
+
+void EmulatedKrv7000::detachLocked (Node& node)
+{
+    umockdev_testbed_detach_ioctl (testbed.get(), node.devnode().c_str(), nullptr);
+    g_object_unref (node.handler); // ours; umockdev keeps its own while it needs it
 }
 
 void EmulatedKrv7000::unplugLocked()
@@ -414,7 +420,7 @@ void EmulatedKrv7000::unplugLocked()
         if (setup.leavesWithItsLastAnswerUnread)
             departed.push_back (node);
         else
-            umockdev_testbed_detach_ioctl (tb, node->devnode().c_str(), nullptr);
+            detachLocked (*node);
         umockdev_testbed_remove_device (tb, node->hidrawPath.c_str());
         umockdev_testbed_remove_device (tb, node->hidPath.c_str());
         umockdev_testbed_remove_device (tb, node->interfacePath.c_str());

@@ -98,6 +98,7 @@ private:
     void unplugLocked();
     void deliverLocked (const Report& report, bool announce = true);
     void detachDepartedLocked();
+    void detachLocked (Node& node);
     void after (int ms, std::function<void()> action);
     void clockLoop();
 

@@ -92,9 +92,9 @@ def scenario_present_at_start(args, display, folder):
         updater.close()
 
 
-def without_a_working_library(args, display, folder, library, debug_text):
+def without_a_working_library(args, display, folder, library, debug_text, **started):
     updater = h.Updater(args.exe, folder, display, wine=args.wine, library=library,
-                        update_file=make_update_file(103, sample_records(), updfile_tool(args))).start()
+                        update_file=make_update_file(103, sample_records(), updfile_tool(args)), **started).start()
     try:
         updater.wait_for("language")
         lines = [l for l in updater.trace().splitlines() if l.startswith("device library:")]
@@ -115,6 +115,20 @@ def scenario_no_library(args, display, folder):
 def scenario_partial_library(args, display, folder):
     """A device library without HID_Write counts as none."""
     without_a_working_library(args, display, folder, args.partial, "lacks HID_Write")
+
+
+def scenario_planted_library(args, display, folder):
+    """Windows: a fwbridge.dll in the working folder and in a folder on PATH, none beside
+    the executable. Neither is loaded (a planted DLL would run as the user), so an attached
+    controller is not found, and the one line names the file beside the executable."""
+    planted = os.path.join(folder, "on-path")
+    os.makedirs(planted)
+    for where in (folder, planted):
+        shutil.copy2(args.sim, os.path.join(where, h.Wine.LIBRARY))
+    app = os.path.join(folder, "app")
+    beside = "Z:" + os.path.join(app, h.Wine.LIBRARY).replace("/", "\\")
+    without_a_working_library(args, display, app, None, f"{h.Wine.LIBRARY} not loaded: no {beside}", cwd=folder,
+                              env={"KRV_SIM_ATTACHED": "1", "WINEPATH": "Z:" + planted.replace("/", "\\")})
 
 
 def library_name(args):
@@ -182,6 +196,8 @@ def scenario_update(args, display, folder):
         expect(trace[-1:] == ["HID_UPDATE_ANS_COMPLETE(0xfc, 100). @467"], f"the debug trace ends with {trace[-1:]}")
         expect(not [l for l in trace if "unexpected" in l or "no response" in l], "the debug trace reports a fault:\n"
                + "\n".join(trace))
+        for text in args.expect_trace or ():
+            expect(any(text in line for line in trace), f"no line of the debug trace says {text!r}:\n" + "\n".join(trace))
 
         expect_controller_holds(updater, version, records)
 
@@ -391,6 +407,7 @@ SCENARIOS = {
     "present-at-start": scenario_present_at_start,
     "no-library": scenario_no_library,
     "partial-library": scenario_partial_library,
+    "planted-library": scenario_planted_library,
     "update": scenario_update,
     "update-unplugged": scenario_update_unplugged,
     "window": scenario_window,
@@ -410,6 +427,8 @@ def main():
     parser.add_argument("--sample", required=True, help="the update file the build makes")
     parser.add_argument("--wine", metavar="PREFIX", help="run the Windows build under Wine in this prefix")
     parser.add_argument("--shots", help="where the screenshots scenario saves its pictures")
+    parser.add_argument("--expect-trace", action="append", metavar="TEXT",
+                        help="a text a line of an update's debug trace must hold (how the library was called)")
     parser.add_argument("--end-session", help="krv-end-session.exe, which sends the end-of-session messages")
     args = parser.parse_args()
     args.wine = h.Wine(args.wine) if args.wine else None

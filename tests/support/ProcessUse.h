@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <dirent.h>
+#include <malloc.h>
 #include <map>
 #include <string>
 #include <unistd.h>
@@ -14,6 +15,10 @@ namespace testsupport
 struct ProcessUse
 {
     double residentMb = 0;
+    // malloc's blocks in use, and what it holds from the system for them, over all arenas:
+    // resident memory that grows while the blocks in use do not is the allocator's to keep.
+    double heapInUseMb = 0;
+    double heapHeldMb = 0;
     int descriptors = 0;
     int threads = 0;
 };
@@ -41,6 +46,9 @@ inline ProcessUse processUse()
         std::fclose (f);
     }
     use.residentMb = (double) resident * (double) sysconf (_SC_PAGESIZE) / (1024.0 * 1024.0);
+    const auto heap = mallinfo2();
+    use.heapInUseMb = (double) (heap.uordblks + heap.hblkhd) / (1024.0 * 1024.0);
+    use.heapHeldMb = (double) (heap.arena + heap.hblkhd) / (1024.0 * 1024.0);
     use.descriptors = entriesIn ("/proc/self/fd") - 1; // the listing's own
     use.threads = entriesIn ("/proc/self/task");
     return use;
@@ -63,5 +71,7 @@ inline void printSoakReport (const SoakOutcomes& outcomes, const ProcessUse& fir
                  "descriptors %d/%d/%d; threads %d/%d/%d\n",
                  first.residentMb, warm.residentMb, last.residentMb, first.descriptors, warm.descriptors,
                  last.descriptors, first.threads, warm.threads, last.threads);
+    std::printf ("[   SOAK   ] heap in use %.1f/%.1f/%.1f MB, held from the system %.1f/%.1f/%.1f MB\n", first.heapInUseMb,
+                 warm.heapInUseMb, last.heapInUseMb, first.heapHeldMb, warm.heapHeldMb, last.heapHeldMb);
 }
 } // namespace testsupport

@@ -82,6 +82,9 @@ TEST (DeviceLibraryConvention, PlainNamesKeepTheStackWhicheverConventionTheLibra
         }
     }
 
+    for (const auto& api : apis)
+        EXPECT_EQ (DeviceLibrary::conventionNote (api), juce::String()) << "nothing called yet";
+
     const auto* before = callersStack();
     int version[2] = {};
     for (int call = 0; call < 1000; ++call)
@@ -93,6 +96,13 @@ TEST (DeviceLibraryConvention, PlainNamesKeepTheStackWhicheverConventionTheLibra
         }
     }
     EXPECT_EQ (callersStack(), before);
+
+    // What the calls showed, in the one line the updater writes after its first calls.
+    const char* const notes[] = { "are __stdcall: HID_GetDeviceType and HID_GetFirmwareVersion popped their own arguments",
+                                  "are __cdecl: HID_GetDeviceType and HID_GetFirmwareVersion left their arguments to the caller" };
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ (DeviceLibrary::conventionNote (apis[i]),
+                   twoConventions ? juce::String ("device library: fwbridge.dll's functions ") + notes[i] : juce::String());
 }
 
 TEST (DeviceLibraryConvention, OnlyTheFileBesideTheExecutableIsTried)
