@@ -112,23 +112,24 @@ struct Function
     CallStubs::Function (*stored) (const FwBridgeApi&);
 };
 
-#define KRV_FUNCTION(name, arguments, member)                                \
- {                                                                           \
-  name, arguments, store<&FwBridgeApi::member>, stored<&FwBridgeApi::member> \
- }
+template <auto member>
+constexpr Function entry (const char* name, int argumentCount)
+{
+    return { name, argumentCount, store<member>, stored<member> };
+}
+
 const Function functions[] = {
-    KRV_FUNCTION ("HID_Initialize", 1, initialize),
-    KRV_FUNCTION ("HID_SetCallback", 4, setCallback),
-    KRV_FUNCTION ("HID_Start", 0, start),
-    KRV_FUNCTION ("HID_Stop", 0, stop),
-    KRV_FUNCTION ("HID_Finalize", 0, finalize),
-    KRV_FUNCTION ("HID_EnumHIDno", 1, enumHidNumbers),
-    KRV_FUNCTION ("HID_GetDeviceType", 1, getDeviceType),
-    KRV_FUNCTION ("HID_GetFirmwareVersion", 3, getFirmwareVersion),
-    KRV_FUNCTION ("HID_Input", 3, input),
-    KRV_FUNCTION ("HID_Write", 3, write),
+    entry<&FwBridgeApi::initialize> ("HID_Initialize", 1),
+    entry<&FwBridgeApi::setCallback> ("HID_SetCallback", 4),
+    entry<&FwBridgeApi::start> ("HID_Start", 0),
+    entry<&FwBridgeApi::stop> ("HID_Stop", 0),
+    entry<&FwBridgeApi::finalize> ("HID_Finalize", 0),
+    entry<&FwBridgeApi::enumHidNumbers> ("HID_EnumHIDno", 1),
+    entry<&FwBridgeApi::getDeviceType> ("HID_GetDeviceType", 1),
+    entry<&FwBridgeApi::getFirmwareVersion> ("HID_GetFirmwareVersion", 3),
+    entry<&FwBridgeApi::input> ("HID_Input", 3),
+    entry<&FwBridgeApi::write> ("HID_Write", 3),
 };
-#undef KRV_FUNCTION
 constexpr int functionCount = (int) std::size (functions);
 } // namespace
 
@@ -230,8 +231,10 @@ juce::String conventionNote (const FwBridgeApi& api)
     if (seen.size() == 1)
     {
         const auto& [convention, names] = *seen.begin();
-        return prefix + "are " + convention + ": " + names.joinIntoString (" and ")
-               + (convention == "__stdcall" ? " popped their own arguments" : " left their arguments to the caller");
+        const auto what = convention == "__stdcall" ? " popped their own arguments"
+                          : convention == "__cdecl" ? " left their arguments to the caller"
+                                                    : " moved the stack as neither does";
+        return prefix + "are " + convention + ": " + names.joinIntoString (" and ") + what;
     }
 
     juce::StringArray parts;
