@@ -345,6 +345,7 @@ TEST_F (Emulated, SoakWithPullsResetsAndKnobNoise)
 
     testsupport::SoakOutcomes outcomes;
     testsupport::ProcessUse first, warm;
+    std::string warmDescriptors;
     int reportsOfAWholeUpdate = 0, failures = 0;
     double longest = 0;
     unsigned done = 0;
@@ -354,7 +355,10 @@ TEST_F (Emulated, SoakWithPullsResetsAndKnobNoise)
         if (done == 0)
             first = testsupport::processUse();
         if (done == 10)
+        {
             warm = testsupport::processUse();
+            warmDescriptors = testsupport::openDescriptors();
+        }
 
         const auto seed = firstSeed + done;
         std::mt19937 random (seed);
@@ -425,7 +429,9 @@ TEST_F (Emulated, SoakWithPullsResetsAndKnobNoise)
     {
         // umockdev and GLib open a descriptor of their own now and then (one in a thousand
         // updates was seen); one left behind per update would be hundreds.
-        EXPECT_LE (last.descriptors, warm.descriptors + 2) << "file descriptors left behind";
+        EXPECT_LE (last.descriptors, warm.descriptors + 2) << "file descriptors left behind; after warm-up:\n"
+                                                           << warmDescriptors << "at the end:\n"
+                                                           << testsupport::openDescriptors();
         // Resident memory also holds what GLib and umockdev keep for themselves; malloc's
         // blocks in use are what an update left behind (4 kB each was seen, as 4 MB).
         EXPECT_LE (last.heapInUseMb - warm.heapInUseMb, 1.0) << "heap blocks left behind";

@@ -53,6 +53,27 @@ inline ProcessUse processUse()
     use.threads = entriesIn ("/proc/self/task");
     return use;
 }
+/** What each open descriptor refers to, one "N -> target" a line: for the report of one
+    left behind. */
+inline std::string openDescriptors()
+{
+    std::string listing;
+    if (auto* dir = opendir ("/proc/self/fd"))
+    {
+        while (auto* entry = readdir (dir))
+        {
+            if (entry->d_name[0] == '.')
+                continue;
+            char target[512] {};
+            const auto path = std::string ("/proc/self/fd/") + entry->d_name;
+            const auto length = readlink (path.c_str(), target, sizeof (target) - 1);
+            listing += std::string (entry->d_name) + " -> " + (length > 0 ? std::string (target, (size_t) length) : "?") + "\n";
+        }
+        closedir (dir);
+    }
+    return listing;
+}
+
 /** Runs by fault class, then by outcome. */
 using SoakOutcomes = std::map<std::string, std::map<std::string, int>>;
 
