@@ -6,6 +6,7 @@
 # Wine's 32-bit DXGI has no factory and JUCE stops at start), and a deb-src line so that
 # libpng and libjpeg-turbo can be built from Debian's own sources.
 set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
 
 packages=(
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
@@ -23,7 +24,7 @@ updated=0
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     echo "Adding the i386 architecture to dpkg (for wine32)"
     $SUDO dpkg --add-architecture i386
-    apt_get update -qq
+    "$root/scripts/apt-update.sh"
     updated=1
 fi
 sources=/etc/apt/sources.list.d/krv-debian-src.sources
@@ -31,7 +32,7 @@ if [ ! -f "$sources" ] && ! grep -rqs '^Types:.*deb-src\|^deb-src ' /etc/apt/sou
     echo "Adding Debian's source packages to apt ($sources)"
     printf '%s\n' 'Types: deb-src' 'URIs: http://deb.debian.org/debian' 'Suites: bookworm bookworm-updates' \
         'Components: main' 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' | $SUDO tee "$sources" > /dev/null
-    apt_get update -qq
+    "$root/scripts/apt-update.sh"
     updated=1
 fi
 
@@ -42,7 +43,7 @@ done
 
 if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
-    [ "$updated" = 1 ] || apt_get update -qq
+    [ "$updated" = 1 ] || "$root/scripts/apt-update.sh"
     DEBIAN_FRONTEND=noninteractive apt_get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 

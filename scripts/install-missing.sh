@@ -12,5 +12,5 @@ done
 
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
 echo "Installing: ${missing[*]}"
-$SUDO apt-get -o DPkg::Lock::Timeout=900 update -qq
+"$(dirname "$0")/apt-update.sh"
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}"
