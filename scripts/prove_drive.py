@@ -34,6 +34,7 @@ class Started(h.Updater):
     def __init__(self, command, folder, sim_files, wine_prefix=None, locale="C.UTF-8"):
         os.makedirs(folder, exist_ok=True)
         self.folder = folder
+        self.cwd = folder
         self.wine = h.Wine(wine_prefix) if wine_prefix else None
         self.exe = command[-1]
         self.wrapper = command[:-1]
