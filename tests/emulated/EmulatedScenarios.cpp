@@ -328,6 +328,7 @@ TEST_F (Emulated, ANodeWithoutPermissionIsNamedWithTheReason)
 // holds the file and came back with the new version, within its bound, and across the soak
 // descriptors, threads and the heap in use stay where they were after warm-up.
 //   KRV_SOAK_RUNS  updates (default 4)   KRV_SOAK_SEED  seed of the first (default 1)
+//   KRV_SOAK_ONLY_RESET_MS  every update reset that long after its completion answer
 // scripts/soak UPDATES SEED hidraw runs a long one.
 TEST_F (Emulated, SoakWithPullsResetsAndKnobNoise)
 {
@@ -337,6 +338,8 @@ TEST_F (Emulated, SoakWithPullsResetsAndKnobNoise)
     };
     const auto runs = number ("KRV_SOAK_RUNS", 4);
     const auto firstSeed = number ("KRV_SOAK_SEED", 1);
+    // KRV_SOAK_ONLY_RESET_MS: every update reset that long after its completion, none pulled.
+    const int onlyResetMs = std::getenv ("KRV_SOAK_ONLY_RESET_MS") != nullptr ? (int) number ("KRV_SOAK_ONLY_RESET_MS", 0) : -1;
     // A controller pulled at the mode request is asked fifteen times before the session
     // gives up: a short wait for each keeps such a run within the soak's pace.
     timings.modeAnswerMs = 400;
@@ -366,7 +369,12 @@ TEST_F (Emulated, SoakWithPullsResetsAndKnobNoise)
         setup.stream = random() % 2 == 0;
         setup.reenumerateMs = resetDelays[random() % std::size (resetDelays)];
         // The first run measures a whole update, so that later ones can be pulled at any report.
-        const int pullAt = done > 0 && random() % 3 == 0 ? 1 + (int) (random() % (unsigned) reportsOfAWholeUpdate) : 0;
+        int pullAt = done > 0 && random() % 3 == 0 ? 1 + (int) (random() % (unsigned) reportsOfAWholeUpdate) : 0;
+        if (onlyResetMs >= 0)
+        {
+            setup.reenumerateMs = onlyResetMs;
+            pullAt = 0;
+        }
         const std::vector<std::string> classes = { pullAt > 0 ? "pulled" : "reset after " + std::to_string (setup.reenumerateMs) + " ms",
                                                    setup.stream ? "knobs turning" : "knobs still" };
 
