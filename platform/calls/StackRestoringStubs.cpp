@@ -26,7 +26,6 @@ struct Wrapped
     CallStubs::Function stub;
     const volatile std::int32_t* distance;
     int argumentBytes;
-    int padding;
 };
 
 std::mutex wrappedLock;
@@ -111,7 +110,7 @@ bool CallStubs::wrap (Export* exports, int count)
     for (int i = 0; i < count; ++i)
     {
         const auto stub = reinterpret_cast<Function> (reinterpret_cast<std::uintptr_t> (page + i * stubBytes));
-        wrappedExports.push_back ({ stub, distances + i, exports[i].argumentBytes, paddingFor (exports[i].argumentBytes) });
+        wrappedExports.push_back ({ stub, distances + i, exports[i].argumentBytes });
         exports[i].function = stub;
     }
     return true;
@@ -125,12 +124,12 @@ const char* CallStubs::conventionSeen (Function wrapped)
         if (w.stub != wrapped)
             continue;
 
-        const auto distance = *w.distance;
+        const auto distance = *w.distance, padding = paddingFor (w.argumentBytes);
         if (w.argumentBytes == 0 || distance < 0)
             return nullptr;
-        if (distance == w.padding)
+        if (distance == padding)
             return "__stdcall";
-        if (distance == w.padding + w.argumentBytes)
+        if (distance == padding + w.argumentBytes)
             return "__cdecl";
         return "neither __stdcall nor __cdecl";
     }

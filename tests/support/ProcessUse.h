@@ -53,6 +53,7 @@ inline ProcessUse processUse()
     use.threads = entriesIn ("/proc/self/task");
     return use;
 }
+
 /** What each open descriptor refers to, one "N -> target" a line: for the report of one
     left behind. */
 inline std::string openDescriptors()
