@@ -40,6 +40,14 @@ public:
         return front;
     }
 
+    /** Takes back the report pushed last, if it has not been read. Only for the one thread
+        that pushes, before it pushes again. */
+    void dropNewest()
+    {
+        if (! reports.empty())
+            reports.pop_back();
+    }
+
     void clear() { reports.clear(); }
     std::size_t size() const { return reports.size(); }
     bool empty() const { return reports.empty(); }

@@ -56,8 +56,13 @@ void DeviceBridge::readLoop (OpenDevice& device)
 
         // Announced even when a rescan is closing the device: the report is queued, and the
         // join keeps this message ahead of the removal (it may be the last answer).
-        if (poster)
-            poster (Event::input, device.number);
+        if (! poster || ! poster (Event::input, device.number))
+        {
+            // Never announced (read before posting was on, say): left queued, it would be
+            // what the next message reads, and every report after it one message late.
+            std::lock_guard<std::mutex> guard (lock);
+            queues[device.number].dropNewest();
+        }
     }
 }
 
@@ -201,16 +206,6 @@ void DeviceBridge::rescan (bool announce)
                 leftovers.erase (leftovers.begin());
             }
         }
-
-        for (const auto& entry : changes.arrived)
-        {
-            auto found = devices.find (entry.number);
-            if (found != devices.end())
-            {
-                auto* device = found->second.get();
-                device->reader = std::thread ([this, device] { readLoop (*device); });
-            }
-        }
     }
 
     for (const auto& entry : changes.removed)
@@ -224,6 +219,19 @@ void DeviceBridge::rescan (bool announce)
             poster (Event::removal, entry.number);
         for (const auto& entry : changes.arrived)
             poster (Event::arrival, entry.number);
+    }
+
+    // Readers start once their arrival is told, so no input comes before it: the host
+    // would pass over such a message and read one report behind from then on.
+    std::lock_guard<std::mutex> guard (lock);
+    for (const auto& entry : changes.arrived)
+    {
+        auto found = devices.find (entry.number);
+        if (found != devices.end())
+        {
+            auto* device = found->second.get();
+            device->reader = std::thread ([this, device] { readLoop (*device); });
+        }
     }
 }
 

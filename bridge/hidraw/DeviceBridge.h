@@ -48,7 +48,9 @@ public:
 class DeviceBridge
 {
 public:
-    using Poster = std::function<void (Event, int hidNumber)>;
+    /** Returns whether the message went out: the host reads one report per input message,
+        so a report whose message did not is not kept. */
+    using Poster = std::function<bool (Event, int hidNumber)>;
 
     DeviceBridge (HidBackend& backend, Poster poster);
     ~DeviceBridge();

@@ -95,7 +95,7 @@ struct Library
             return 0;
 
         wakeFd = ::eventfd (0, EFD_CLOEXEC | EFD_NONBLOCK);
-        bridge = std::make_unique<fwbridge::DeviceBridge> (backend, [this] (fwbridge::Event event, int number) { target.post (event, number); });
+        bridge = std::make_unique<fwbridge::DeviceBridge> (backend, [this] (fwbridge::Event event, int number) { return target.post (event, number); });
         bridge->onReadError = [this] { wake(); };
         // A log for bug reports: every report, arrival and removal, into the file named.
         if (const char* logPath = std::getenv ("KRV_HIDRAW_LOG"); logPath != nullptr && *logPath != 0)

@@ -242,9 +242,18 @@ protected:
     FakeBackend backend;
     std::mutex lock;
     std::vector<Posted> messages;
+    std::atomic<bool> posting { true }; // off: every post fails, as before HID_Start
+    std::atomic<int> attempts { 0 };
+    std::atomic<bool> arrivalsWaitForInput { false }; // gives a reader time to post first
     DeviceBridge bridge { backend, [this] (Event e, int n) {
+                             if (e == Event::arrival && arrivalsWaitForInput)
+                                 waitFor ([&] { return countPosted (Event::input) > 0; }, 200);
+                             ++attempts;
+                             if (! posting)
+                                 return false;
                              std::lock_guard<std::mutex> guard (lock);
                              messages.push_back ({ e, n });
+                             return true;
                          } };
 };
 } // namespace
@@ -395,6 +404,43 @@ TEST_F (HidrawBridge, EachInputReportIsAnnouncedAndReadOnce)
     length = 256;
     EXPECT_EQ (bridge.input (number + 1, buffer, &length), 0);
     EXPECT_EQ (length, 0);
+}
+
+// The host reads one report per input message: a report queued without one, or a message
+// it passes over, would leave every later message reading the report before its own.
+TEST_F (HidrawBridge, EveryInputMessageReadsTheReportItAnnounced)
+{
+    unsigned char buffer[256] {};
+    int length = 256;
+
+    // Knob reports read before posting is on, as between the first look and the start.
+    posting = false;
+    backend.plug (controller ("/dev/hidraw0"));
+    bridge.rescan (false);
+    const int first = numbers().at (0);
+    for (std::uint8_t i = 0; i < 3; ++i)
+        backend.feed ("/dev/hidraw0", Report { 0x01, i });
+    ASSERT_TRUE (waitFor ([&] { return attempts == 3; }));
+    posting = true;
+    backend.feed ("/dev/hidraw0", Report { 0xF6, 1 });
+    ASSERT_TRUE (waitFor ([&] { return countPosted (Event::input) == 1; }));
+    ASSERT_EQ (bridge.input (first, buffer, &length), 1);
+    EXPECT_EQ (buffer[0], 0xF6) << "read a report whose message never went out";
+
+    // A controller that arrives with reports already waiting: none is announced before it.
+    backend.ports["/dev/hidraw1"] = std::make_shared<FakeBackend::PortState>();
+    backend.ports["/dev/hidraw1"]->toRead = { { 0x01, 9 }, { 0xF6, 2 } };
+    backend.plug (controller ("/dev/hidraw1", 0x0103, "B"));
+    {
+        std::lock_guard<std::mutex> guard (lock);
+        messages.clear();
+    }
+    arrivalsWaitForInput = true;
+    bridge.rescan (true);
+    ASSERT_TRUE (waitFor ([&] { return countPosted (Event::input) == 2; }));
+    const auto list = posted();
+    ASSERT_EQ (list.size(), 3u);
+    EXPECT_EQ (list[0].event, Event::arrival) << "an input message came before its device's arrival";
 }
 
 TEST_F (HidrawBridge, ReportIdsFollowTheReportDescriptor)
