@@ -328,7 +328,7 @@ TEST_F (Emulated, ANodeWithoutPermissionIsNamedWithTheReason)
 // holds the file and came back with the new version, within its bound, and across the soak
 // descriptors, threads and the heap in use stay where they were after warm-up.
 //   KRV_SOAK_RUNS  updates (default 4)   KRV_SOAK_SEED  seed of the first (default 1)
-//   KRV_SOAK_ONLY_RESET_MS  every update reset that long after its completion answer
+//   KRV_SOAK_ONLY_RESET_MS  every update reset that long after its completion answer, none pulled
 // scripts/soak UPDATES SEED hidraw runs a long one.
 TEST_F (Emulated, SoakWithPullsResetsAndKnobNoise)
 {
@@ -338,7 +338,6 @@ TEST_F (Emulated, SoakWithPullsResetsAndKnobNoise)
     };
     const auto runs = number ("KRV_SOAK_RUNS", 4);
     const auto firstSeed = number ("KRV_SOAK_SEED", 1);
-    // KRV_SOAK_ONLY_RESET_MS: every update reset that long after its completion, none pulled.
     const int onlyResetMs = std::getenv ("KRV_SOAK_ONLY_RESET_MS") != nullptr ? (int) number ("KRV_SOAK_ONLY_RESET_MS", 0) : -1;
     // A controller pulled at the mode request is asked fifteen times before the session
     // gives up: a short wait for each keeps such a run within the soak's pace.
