@@ -95,7 +95,11 @@ add_test(NAME windows.resources
         "$<TARGET_FILE:KRVUpdateProgram>:icon" "$<TARGET_FILE:krv-update>")
 set_tests_properties(windows.resources PROPERTIES LABELS windows TIMEOUT 60)
 
-find_program(KRV_WINE NAMES wine)
+if(KRV_WINE_BIN_DIR)
+    set(KRV_WINE "${KRV_WINE_BIN_DIR}/wine")
+else()
+    find_program(KRV_WINE NAMES wine)
+endif()
 if(NOT KRV_WINE)
     return()
 endif()
@@ -169,3 +173,10 @@ add_test(NAME windows.process.cli-update
         --library "$<TARGET_FILE:fwbridge_sim>" --sample "${KRV_SAMPLE_UPDATE_FILE}")
 set_tests_properties(windows.process.cli-update PROPERTIES
     FIXTURES_REQUIRED wine_prefix RESOURCE_LOCK wine_prefix LABELS windows TIMEOUT 300)
+
+# Every test that starts Wine starts the one this build was configured with.
+if(KRV_WINE_BIN_DIR)
+    get_property(krv_tests DIRECTORY PROPERTY TESTS)
+    list(FILTER krv_tests INCLUDE REGEX "^windows\\.")
+    set_tests_properties(${krv_tests} PROPERTIES ENVIRONMENT_MODIFICATION "PATH=path_list_prepend:${KRV_WINE_BIN_DIR}")
+endif()
