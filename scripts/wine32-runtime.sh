@@ -26,19 +26,22 @@ runtime_seeds=(zlib1g libfontconfig1 libfreetype6 libx11-6 libxext6 libxrender1 
                libxinerama1 libxcomposite1 libxfixes3 libxxf86vm1 libgl1 libgl1-mesa-dri libglx-mesa0 libegl1
                libegl-mesa0)
 
+# The system's wine32:i386 with the same runtime libraries (a 32-bit JUCE window crashes at
+# start without the X11 extension libraries, which nothing else pulls in).
 system_wine32() {
-    if installed wine32:i386; then
+    local wanted=(wine32:i386 "${runtime_seeds[@]/%/:i386}") missing=() p
+    for p in "${wanted[@]}"; do installed "$p" || missing+=("$p"); done
+    if [ ${#missing[@]} -eq 0 ]; then
         say "the system's wine32:i386"
         echo /usr/bin
         return 0
     fi
-    [ "$mode" = auto ] || return 1
     dpkg --print-foreign-architectures | grep -qx i386 || return 1
     local log="$dir/apt-install-wine32.log"
     mkdir -p "$dir"
     if DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends \
-        wine32:i386 libgl1:i386 libgl1-mesa-dri:i386 > "$log" 2>&1; then
-        say "the system's wine32:i386 (installed now)"
+        "${missing[@]}" > "$log" 2>&1; then
+        say "the system's wine32:i386 (installed now: ${missing[*]})"
         echo /usr/bin
         return 0
     fi
