@@ -99,7 +99,12 @@ void MainComponent::exposeSpokenTexts()
 {
     // A line break inside a sentence is only where the text is painted: a reader reads on.
     for (auto& spoken : spokenTexts)
-        spoken.text = juce::StringArray::fromTokens (spoken.text, true).joinIntoString (" ");
+    {
+        auto text = spoken.text.replaceCharacters ("\r\n\t", "   ");
+        while (text.contains ("  "))
+            text = text.replace ("  ", " ");
+        spoken.text = text.trim();
+    }
 
     spokenTexts.erase (std::remove_if (spokenTexts.begin(), spokenTexts.end(),
                                        [] (const SpokenText& t) { return t.text.isEmpty(); }),
