@@ -101,6 +101,7 @@ MainComponent::~MainComponent()
     releaseSystem();
     progressRelay.stopTimer();
 
+    screenTexts.clear();
     languageBox.reset();
     progressBar.reset();
     okButton.reset();
