@@ -5,6 +5,10 @@
 MainWindow::MainWindow()
     : juce::ResizableWindow ("KRVUpdateProgram", true)
 {
+    // The window passes the keyboard focus it gets on activation to the screen, where Enter
+    // presses the default button.
+    setWantsKeyboardFocus (false);
+
     mainComponent = new MainComponent();
     setContentOwned (mainComponent, true);
     centreWithSize (getWidth(), getHeight());

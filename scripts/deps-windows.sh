@@ -14,7 +14,7 @@ packages=(
     wine wine64 libc6-i386 lib32gcc-s1 lib32stdc++6
     dpkg-dev icoutils
     cmake libgtest-dev
-    xvfb xdotool imagemagick tesseract-ocr tesseract-ocr-eng fonts-noto-cjk fonts-liberation2
+    xvfb xdotool imagemagick tesseract-ocr tesseract-ocr-eng fonts-noto-cjk fonts-liberation2 openbox x11-utils
 )
 
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi

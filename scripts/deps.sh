@@ -8,7 +8,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libhidapi-dev libudev-dev libsystemd-dev python3-dbusmock libfontconfig-dev libfreetype-dev libx11-dev
     umockdev libumockdev-dev gir1.2-umockdev-1.0
-    xvfb xdotool x11-utils imagemagick tesseract-ocr tesseract-ocr-eng util-linux
+    xvfb xdotool x11-utils imagemagick tesseract-ocr tesseract-ocr-eng util-linux openbox
     fonts-noto-cjk fonts-liberation2 fonts-dejavu-core
     locales
     clang-14 libclang-rt-14-dev

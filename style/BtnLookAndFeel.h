@@ -13,4 +13,7 @@ public:
 
     void drawButtonBackground (juce::Graphics&, juce::Button&, const juce::Colour& backgroundColour,
                                bool isMouseOverButton, bool isButtonDown) override;
+
+    /** The keyboard focus: a dark rectangle inside the bevel, around the text. */
+    void drawFocusOutline (juce::Graphics&, juce::Button&);
 };

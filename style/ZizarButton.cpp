@@ -53,4 +53,37 @@ void ZizarButton::paintButton (juce::Graphics& g, bool isMouseOver, bool isButto
     const int offset = isButtonDown ? 5 : 4;
     g.drawFittedText (getButtonText(), offset, offset, getWidth() - 8, getHeight() - 8,
                       juce::Justification (justification), 1, 0.7f);
+
+    if (showsFocusOutline())
+        if (auto* buttonLook = dynamic_cast<BtnLookAndFeel*> (&getLookAndFeel()))
+            buttonLook->drawFocusOutline (g, *this);
+}
+
+bool ZizarButton::showsFocusOutline() const
+{
+    return focusFromKeyboard && hasKeyboardFocus (false);
+}
+
+void ZizarButton::focusGained (FocusChangeType cause)
+{
+    // A click gives the focus without an outline, so a mouse user sees the button as it
+    // always was. Focus given back when the window is activated again keeps what it had.
+    if (cause == focusChangedByTabKey)
+        focusFromKeyboard = true;
+    else if (cause == focusChangedByMouseClick)
+        focusFromKeyboard = false;
+
+    juce::Button::focusGained (cause);
+}
+
+bool ZizarButton::keyPressed (const juce::KeyPress& key)
+{
+    // Space as well as Enter, as a push button does on Windows.
+    if (isEnabled() && (key.isKeyCode (juce::KeyPress::spaceKey) || key.isKeyCode (juce::KeyPress::returnKey)))
+    {
+        triggerClick();
+        return true;
+    }
+
+    return juce::Button::keyPressed (key);
 }

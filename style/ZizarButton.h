@@ -20,14 +20,23 @@ public:
     const juce::String& getFontName() const noexcept { return fontName; }
     int getFontStyle() const noexcept { return fontStyle; }
 
+    /** True while the button has the keyboard focus and that focus came from the keyboard:
+        only then is the focus outline drawn.
+    */
+    bool showsFocusOutline() const;
+
+    bool keyPressed (const juce::KeyPress&) override;
+
 protected:
     void paintButton (juce::Graphics&, bool isMouseOver, bool isButtonDown) override;
+    void focusGained (FocusChangeType) override;
 
 private:
     BtnLookAndFeel* lookAndFeel = nullptr;
     int justification = juce::Justification::centred;
     juce::String fontName { "<Sans-Serif>" };
     int fontStyle = juce::Font::plain;
+    bool focusFromKeyboard = false;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (ZizarButton)
 };

@@ -123,7 +123,7 @@ set_tests_properties(windows.unit PROPERTIES FIXTURES_REQUIRED wine_prefix RESOU
 # prefix, where the tool runs once at a time, so they run one after another.
 get_property(KRV_SAMPLE_UPDATE_FILE GLOBAL PROPERTY KRV_SAMPLE_UPDATE_FILE)
 foreach(scenario window languages second-start screens no-library partial-library planted-library update
-        update-unplugged screenshots end-session)
+        update-unplugged screenshots end-session keyboard)
     add_test(NAME windows.process.${scenario}
         COMMAND ${Python3_EXECUTABLE} "${CMAKE_CURRENT_SOURCE_DIR}/process/device_screens.py" ${scenario}
             --wine "${KRV_WINE_PREFIX}"

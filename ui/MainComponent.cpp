@@ -13,6 +13,7 @@
 #include "update/UpdateFileLocation.h"
 #include "update/UpdateReports.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -25,6 +26,11 @@ const char* const updateFileName = "KRV-7000_UP.upd";
 MainComponent::MainComponent()
     : juce::Thread ("MainComponent")
 {
+    // The screen itself holds the keyboard focus where no button has it, so that Enter
+    // reaches it and a click on the background leaves the buttons unfocused.
+    setWantsKeyboardFocus (true);
+    setFocusContainerType (FocusContainerType::keyboardFocusContainer);
+
     TxtLoader::getInstance();
     ImageLoader::createInstance();
 
@@ -95,6 +101,7 @@ MainComponent::~MainComponent()
     releaseSystem();
     progressRelay.stopTimer();
 
+    screenTexts.clear();
     languageBox.reset();
     progressBar.reset();
     okButton.reset();
@@ -131,6 +138,7 @@ void MainComponent::setScreenState (int newState)
         || screenState == UpdateComplete || screenState == UpdateFailed)
         return;
 
+    const bool changed = screenState != newState;
     screenState = newState;
 
     if (screenState == UpdateComplete || screenState == UpdateFailed)
@@ -143,6 +151,91 @@ void MainComponent::setScreenState (int newState)
 
     progressValue = sharedProgress.load();
     composeScreen();
+
+    // Where the system has a screen reader running, it reads the screen that appeared.
+    if (changed)
+        juce::AccessibilityHandler::postAnnouncement (describeScreen(), juce::AccessibilityHandler::AnnouncementPriority::medium);
+}
+
+ZizarButton* MainComponent::defaultButton() const noexcept
+{
+    if (okButton->isVisible())
+        return okButton.get();
+
+    return cancelButton->isVisible() ? cancelButton.get() : nullptr;
+}
+
+bool MainComponent::keyPressed (const juce::KeyPress& key)
+{
+    // No key does anything while updating: the buttons are hidden and nothing else takes keys.
+    if (screenState == Updating && ! isFileErrorScreen())
+        return true;
+
+    // Reaches here only where no button has the focus: a focused button takes Enter itself.
+    if (key.isKeyCode (juce::KeyPress::returnKey))
+    {
+        if (auto* button = defaultButton())
+            button->triggerClick();
+
+        return true;
+    }
+
+    return false;
+}
+
+namespace
+{
+/** Tab and Shift+Tab go round the visible buttons, the default (right-hand) one first; the
+    language box and the screen texts are never reached.
+*/
+class ButtonTraverser : public juce::ComponentTraverser
+{
+public:
+    explicit ButtonTraverser (std::vector<juce::Component*> visibleButtons) : buttons (std::move (visibleButtons)) {}
+
+    // Nothing: a click on what takes no focus hands it to the screen, never to a button.
+    juce::Component* getDefaultComponent (juce::Component*) override { return nullptr; }
+
+    juce::Component* getNextComponent (juce::Component* current) override { return step (current, 1); }
+    juce::Component* getPreviousComponent (juce::Component* current) override { return step (current, -1); }
+    std::vector<juce::Component*> getAllComponents (juce::Component*) override { return buttons; }
+
+private:
+    juce::Component* step (juce::Component* current, int direction) const
+    {
+        if (buttons.empty())
+            return nullptr;
+
+        const auto count = (int) buttons.size();
+        const auto found = std::find (buttons.begin(), buttons.end(), current);
+        if (found == buttons.end())
+            return direction > 0 ? buttons.front() : buttons.back();
+
+        const auto index = (int) (found - buttons.begin());
+        return buttons[(size_t) ((index + direction + count) % count)];
+    }
+
+    std::vector<juce::Component*> buttons;
+};
+} // namespace
+
+std::unique_ptr<juce::ComponentTraverser> MainComponent::createKeyboardFocusTraverser()
+{
+    std::vector<juce::Component*> buttons;
+    if (auto* first = defaultButton())
+    {
+        buttons.push_back (first);
+        for (auto* other : { okButton.get(), cancelButton.get() })
+            if (other != first && other->isVisible())
+                buttons.push_back (other);
+    }
+
+    return std::make_unique<ButtonTraverser> (std::move (buttons));
+}
+
+std::unique_ptr<juce::AccessibilityHandler> MainComponent::createAccessibilityHandler()
+{
+    return std::make_unique<juce::AccessibilityHandler> (*this, juce::AccessibilityRole::group);
 }
 
 void MainComponent::handleAsyncUpdate()

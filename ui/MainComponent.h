@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class HidCtrl;
 class LangLookAndFeel;
@@ -37,6 +38,9 @@ public:
     // Component
     void paint (juce::Graphics&) override;
     void resized() override;
+    bool keyPressed (const juce::KeyPress&) override;
+    std::unique_ptr<juce::ComponentTraverser> createKeyboardFocusTraverser() override;
+    std::unique_ptr<juce::AccessibilityHandler> createAccessibilityHandler() override;
 
     // AsyncUpdater
     void handleAsyncUpdate() override;
@@ -80,6 +84,31 @@ private:
     void addTextBlock (const juce::String& text, const juce::String& fontName, bool bold, float x, float y, float width);
     float bottomOfText() const;
     bool isFileErrorScreen() const noexcept;
+
+    // What a screen reader reads: the first text block is the screen's title, the others
+    // static texts in reading order (ui/ScreenComposer.cpp).
+    struct SpokenText
+    {
+        juce::String text;
+        juce::Rectangle<float> bounds;
+    };
+    std::vector<SpokenText> spokenTexts;
+    void splitLastSpokenText();
+    void exposeSpokenTexts();
+    juce::String describeScreen() const;
+
+    /** One text of the screen for assistive technology: the screen paints the text, this
+        only carries it and its place into the accessibility tree.
+    */
+    struct ScreenText : juce::Component
+    {
+        ScreenText();
+        std::unique_ptr<juce::AccessibilityHandler> createAccessibilityHandler() override;
+    };
+    std::vector<std::unique_ptr<ScreenText>> screenTexts;
+
+    /** The right-hand button, which Enter presses where no button has the focus. */
+    ZizarButton* defaultButton() const noexcept;
 
     void stopWorker();
 

@@ -6,6 +6,7 @@
 #include "style/ZizarButton.h"
 #include "text/TxtLoader.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
@@ -53,7 +54,91 @@ void MainComponent::addTextBlock (const juce::String& text, const juce::String& 
                                   float x, float y, float width, float height, int maxLines)
 {
     juce::Font font (fontName, lineHeight, bold ? juce::Font::bold : juce::Font::plain);
+    const int firstGlyph = textLayout.getNumGlyphs();
     textLayout.addFittedText (font, text, x, y, width, height, juce::Justification::topLeft, maxLines, 0.7f);
+
+    spokenTexts.push_back ({ text, textLayout.getBoundingBox (firstGlyph, -1, true) });
+}
+
+void MainComponent::splitLastSpokenText()
+{
+    // Lines of one block that a reader takes as texts of their own; each gets its share of
+    // the block's height, the lines being of one height.
+    if (spokenTexts.empty())
+        return;
+
+    const auto block = spokenTexts.back();
+    spokenTexts.pop_back();
+
+    const auto lines = juce::StringArray::fromLines (block.text);
+    auto area = block.bounds;
+    const float lineHeightShare = area.getHeight() / (float) juce::jmax (1, lines.size());
+    for (const auto& line : lines)
+        spokenTexts.push_back ({ line, area.removeFromTop (lineHeightShare) });
+}
+
+juce::String MainComponent::describeScreen() const
+{
+    juce::StringArray texts;
+    for (const auto& spoken : spokenTexts)
+        texts.add (spoken.text);
+    return texts.joinIntoString ("\n");
+}
+
+MainComponent::ScreenText::ScreenText()
+{
+    setInterceptsMouseClicks (false, false);
+}
+
+std::unique_ptr<juce::AccessibilityHandler> MainComponent::ScreenText::createAccessibilityHandler()
+{
+    return std::make_unique<juce::AccessibilityHandler> (*this, juce::AccessibilityRole::staticText);
+}
+
+void MainComponent::exposeSpokenTexts()
+{
+    // A line break inside a sentence is only where the text is painted: a reader reads on.
+    for (auto& spoken : spokenTexts)
+    {
+        auto text = spoken.text.replaceCharacters ("\r\n\t", "   ");
+        while (text.contains ("  "))
+            text = text.replace ("  ", " ");
+        spoken.text = text.trim();
+    }
+
+    spokenTexts.erase (std::remove_if (spokenTexts.begin(), spokenTexts.end(),
+                                       [] (const SpokenText& t) { return t.text.isEmpty(); }),
+                       spokenTexts.end());
+
+    const auto title = spokenTexts.empty() ? juce::String() : spokenTexts.front().text;
+    bool changed = title != getTitle() || screenTexts.size() + 1 != spokenTexts.size();
+    setTitle (title);
+
+    const size_t count = spokenTexts.empty() ? 0 : spokenTexts.size() - 1;
+    while (screenTexts.size() > count)
+        screenTexts.pop_back();
+    while (screenTexts.size() < count)
+    {
+        screenTexts.push_back (std::make_unique<ScreenText>());
+        // Below the widgets, which keep every click.
+        addAndMakeVisible (*screenTexts.back(), 0);
+    }
+
+    for (size_t i = 0; i < count; ++i)
+    {
+        const auto& spoken = spokenTexts[i + 1];
+        auto& text = *screenTexts[i];
+        changed = changed || text.getTitle() != spoken.text;
+        text.setTitle (spoken.text);
+        text.setBounds (spoken.bounds.getSmallestIntegerContainer());
+    }
+
+    if (changed)
+        if (auto* handler = getAccessibilityHandler())
+        {
+            handler->notifyAccessibilityEvent (juce::AccessibilityEvent::titleChanged);
+            handler->notifyAccessibilityEvent (juce::AccessibilityEvent::structureChanged);
+        }
 }
 
 void MainComponent::addTextBlock (const juce::String& text, const juce::String& fontName, bool bold, float x, float y, float width)
@@ -110,9 +195,14 @@ void MainComponent::composeScreen()
     juce::Font::setFallbackFontName (fontName);
 
     if (auto* parent = getParentComponent())
+    {
+        // The window shows its name as its title; readers say its accessible title.
         parent->setName (texts->getText (3));
+        parent->setTitle (texts->getText (3));
+    }
 
     textLayout.clear();
+    spokenTexts.clear();
 
     const auto model = texts->getText (updateFileValid + 1);
     const auto modelUtf8 = model.toRawUTF8();
@@ -144,6 +234,7 @@ void MainComponent::composeScreen()
                 addTextBlock (formatText (texts->getText (13).toRawUTF8(), current / 100, current % 100) + "\n"
                                   + formatText (texts->getText (14).toRawUTF8(), next / 100, next % 100),
                               fontName, false, 60.0f, bottomOfText() + 5.0f, w - 60.0f);
+                splitLastSpokenText();
                 break;
             }
 
@@ -229,6 +320,7 @@ void MainComponent::composeScreen()
         }
     }
 
+    exposeSpokenTexts();
     repaint();
 }
 

@@ -23,9 +23,10 @@ class Failure(Exception):
 
 class VirtualDisplay:
     """A private Xvfb: it picks a free display number itself (-displayfd), so parallel
-    tests never share one."""
+    tests never share one. With window_manager, openbox runs on it: windows are activated
+    and given the keyboard focus as on a desktop."""
 
-    def __init__(self):
+    def __init__(self, window_manager=False):
         read_end, write_end = os.pipe()
         self.proc = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
                                       "-nolisten", "tcp"], pass_fds=(write_end,),
@@ -39,8 +40,21 @@ class VirtualDisplay:
                     raise Failure("Xvfb did not start")
                 number += chunk
         self.display = ":" + number.decode().strip()
+        self.window_manager = None
+        if window_manager:
+            self.window_manager = subprocess.Popen(["openbox", "--sm-disable"], env=dict(os.environ, DISPLAY=self.display),
+                                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            # It is running once it names itself on the root window.
+            if not wait_for(lambda: "_NET_SUPPORTING_WM_CHECK(WINDOW)" in subprocess.run(
+                    ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=dict(os.environ, DISPLAY=self.display),
+                    capture_output=True, text=True).stdout, timeout=10):
+                self.close()
+                raise Failure("openbox did not start")
 
     def close(self):
+        if self.window_manager is not None:
+            self.window_manager.terminate()
+            self.window_manager.wait(5)
         self.proc.terminate()
         try:
             self.proc.wait(5)
@@ -310,6 +324,17 @@ class Updater:
         subprocess.run(["xdotool", "mousemove", "--window", self.window, str(x), str(y), "click", "1"],
                        env=self.env, check=True)
 
+    def activate(self):
+        """Brings the window forward with the keyboard focus, as a window manager does when
+        it is clicked in the task bar."""
+        xdotool("windowactivate", "--sync", self.window, env=self.env)
+
+    def keys(self, *names):
+        """Types keys (xdotool's names: Tab, shift+Tab, space, Return, KP_Enter, Escape) into
+        the window that has the focus, a little apart."""
+        xdotool("key", "--delay", "150", *names, env=self.env)
+        time.sleep(0.3)
+
     def command(self, line):
         with open(self.control, "a") as f:
             f.write(line + "\n")
@@ -369,6 +394,13 @@ def grey_levels(png, box):
     out = subprocess.run(["convert", png, "-crop", f"{w}x{h}+{x}+{y}", "+repage", "-colorspace", "Gray",
                           "-depth", "8", "txt:-"], capture_output=True, check=True, text=True).stdout
     return [int(m.group(1)) for m in re.finditer(r"^\d+,\d+: \((\d+)", out, re.MULTILINE)]
+
+
+def focus_outline(png, button):
+    """Whether the button whose centre is given shows the keyboard focus outline: its top
+    row, 3 pixels inside the 100 x 20 button, is dark across (the face there is light)."""
+    x, y = button
+    return max(grey_levels(png, (80, 1, x - 40, y - 7))) < 0x40
 
 
 def progress_shown(png):
@@ -432,14 +464,14 @@ def work_folder(name):
     return folder
 
 
-def run_scenario(name, scenario, args, folder_prefix=""):
-    """Runs scenario(args, display, folder) on a private virtual X server in a work folder
-    of its own, removed when it passes and kept for the failure report otherwise. Returns
-    the process test's exit code."""
+def run_scenario(name, scenario, args, folder_prefix="", window_manager=False):
+    """Runs scenario(args, display, folder) on a private virtual X server (with openbox when
+    window_manager) in a work folder of its own, removed when it passes and kept for the
+    failure report otherwise. Returns the process test's exit code."""
     folder = work_folder(folder_prefix + name)
     display = None
     try:
-        display = VirtualDisplay()
+        display = VirtualDisplay(window_manager)
         scenario(args, display.display, folder)
     except (Failure, OSError, subprocess.CalledProcessError) as failure:
         print(f"FAILED: {failure}\nScreenshots, logs and the updater's debug output are in {folder}")

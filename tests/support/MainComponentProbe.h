@@ -43,6 +43,7 @@ struct MainComponentProbe
     }
 
     static void setCurrentFirmwareVersion (MainComponent& c, int v) { c.currentFirmwareVersion = v; }
+    static void setProgressValue (MainComponent& c, double v) { c.progressValue = v; }
     static void setTimings (MainComponent& c, const MainComponent::SessionTimings& t) { c.timings = t; }
     static void onQuit (MainComponent& c, std::function<void()> f) { c.quitRequested = std::move (f); }
     static void click (MainComponent& c, juce::Button* b) { c.buttonClicked (b); }
