@@ -101,6 +101,7 @@ bool CallStubs::wrap (Export* exports, int count)
         auto& slot = slots[(size_t) chosen[i]];
         slot.target = exports[i].function;
         slot.argumentBytes = exports[i].argumentBytes;
+        slot.distance = -1; // a library loaded again has shown nothing yet
         exports[i].function = thunks[(size_t) chosen[i]][(size_t) (exports[i].argumentBytes / 4)];
     }
     slotsUsed = fresh;

@@ -3,7 +3,7 @@
 // library, while this process answers as the controller. When the program ends, the
 // controller's state is written (simulator's state-file format) and its exit code is ours.
 //   krv_emulated_host [--version N] [--report-id ID] [--composite] [--unreadable]
-//                     [--unplug-at REPORT] [--plug-in-after MS] [--still] [--knob-interval MS] [--state FILE] -- PROGRAM [ARGUMENTS...]
+//                     [--unplug-at REPORT] [--plug-in-when FILE] [--still] [--knob-interval MS] [--state FILE] -- PROGRAM [ARGUMENTS...]
 #include "EmulatedKrv7000.h"
 
 #include <csignal>
@@ -37,7 +37,7 @@ int main (int argc, char** argv)
     emulated::ControllerSetup setup;
     std::string statePath;
     int unplugAt = 0;
-    int plugInAfterMs = 0;
+    std::string plugInWhen;
     int first = 1;
     for (; first < argc && std::strcmp (argv[first], "--") != 0; ++first)
     {
@@ -59,8 +59,8 @@ int main (int argc, char** argv)
             setup.knobIntervalMs = std::max (1, std::atoi (argv[++first]));
         else if (option == "--unplug-at" && hasValue)
             unplugAt = std::atoi (argv[++first]);
-        else if (option == "--plug-in-after" && hasValue)
-            plugInAfterMs = std::atoi (argv[++first]);
+        else if (option == "--plug-in-when" && hasValue)
+            plugInWhen = argv[++first];
         else
         {
             std::fprintf (stderr, "krv_emulated_host: unknown option %s\n", option.c_str());
@@ -77,7 +77,7 @@ int main (int argc, char** argv)
     emulated::EmulatedKrv7000 controller (testbed, setup);
     if (unplugAt > 0)
         controller.unplugAtReport (unplugAt);
-    if (plugInAfterMs <= 0)
+    if (plugInWhen.empty())
         controller.plugIn();
 
     child = fork();
@@ -90,11 +90,12 @@ int main (int argc, char** argv)
 
     std::signal (SIGTERM, passOn);
     std::signal (SIGINT, passOn);
-    // A controller plugged in while the program already runs.
+    // A controller plugged in while the program already runs: when the file appears.
     std::thread later;
-    if (plugInAfterMs > 0)
-        later = std::thread ([&controller, plugInAfterMs] {
-            std::this_thread::sleep_for (std::chrono::milliseconds (plugInAfterMs));
+    if (! plugInWhen.empty())
+        later = std::thread ([&controller, plugInWhen] {
+            while (! std::ifstream (plugInWhen).good() && kill (child, 0) == 0)
+                std::this_thread::sleep_for (std::chrono::milliseconds (20));
             controller.plugIn();
         });
     int status = 0;

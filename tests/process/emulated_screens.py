@@ -143,20 +143,24 @@ def scenario_late_plug(args, display, folder):
     """No controller at start; plugged in on the not-found screen, it shows on the ready
     screen within a second of arriving, and updates."""
     version, records = update_file(args)
-    updater = updater_beside(args, folder, display, "--plug-in-after", "25000", *knobs(args))
+    plug = os.path.join(folder, "plug-in-now")
+    updater = updater_beside(args, folder, display, "--plug-in-when", plug, *knobs(args))
     try:
         updater.wait_for("language", timeout=30)
         leave_language_screen(updater)
         updater.wait_for("not-found")
-        plugged = time.time()
+        open(plug, "w").close()
         log = os.path.join(folder, "protocol-log.txt")
-        expect(h.wait_for(lambda: os.path.exists(log) and "attached as HID" in open(log).read(), timeout=40),
+        expect(h.wait_for(lambda: os.path.exists(log) and "attached as HID" in open(log).read(), timeout=20),
                "the library never saw the controller arrive")
         seen = time.time()
-        updater.wait_for("ready", timeout=1)
+        updater.wait_for("ready", timeout=5)
         shown = time.time()
-        expect(shown - seen <= 1.5, f"the ready screen came {shown - seen:.1f} s after the arrival")
-        print(f"arrival seen {seen - plugged:.1f} s after the not-found screen, ready {shown - seen:.2f} s later")
+        # Reading the screen back (a screenshot and OCR) takes its own time on a busy machine.
+        updater.read()
+        reading = time.time() - shown
+        expect(shown - seen <= 1.0 + 2 * reading,
+               f"the ready screen came {shown - seen:.1f} s after the arrival (a reading takes {reading:.1f} s)")
         updater.click(h.RIGHT_BUTTON)
         updater.wait_for("complete", timeout=120)
         code = updater.quit_with(h.RIGHT_BUTTON)
