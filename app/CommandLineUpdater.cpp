@@ -25,7 +25,7 @@ juce::String versionText (int version) { return juce::String (version / 100) + "
 
 struct Options
 {
-    bool update = false, json = false, trace = false, help = false, terminal = false;
+    bool update = false, json = false, trace = false, help = false, version = false, terminal = false;
     int waitSeconds = 0;
     juce::String file;
 };
@@ -44,6 +44,8 @@ juce::String parse (const juce::StringArray& args, Options& o)
             o.trace = true;
         else if (a == "--help" || a == "-h")
             o.help = true;
+        else if (a == "--version")
+            o.version = true;
         else if (a == "--wait" || a == "--file")
         {
             if (i + 1 >= args.size())
@@ -223,7 +225,7 @@ struct Printer
 
 juce::String CommandLineUpdater::helpText()
 {
-    return "Usage: krv-update [--update|-y] [--wait SECONDS] [--file PATH] [--json] [--trace]\n"
+    return "Usage: krv-update [--update|-y] [--wait SECONDS] [--file PATH] [--json] [--trace] [--version]\n"
            "Updates the firmware of a KRV-7000 controller.\n\n"
            "Without --update it says what it found (the controller, the update file) and writes nothing.\n"
            "  -y, --update      run the update\n"
@@ -231,6 +233,7 @@ juce::String CommandLineUpdater::helpText()
            "  --file PATH       the update file (default: KRV-7000_UP.upd beside this program)\n"
            "  --json            one JSON object per line (found, progress, result)\n"
            "  --trace           the session's trace lines on standard error\n"
+           "  --version         this program's version and the device library it would load\n"
            "  -h, --help        this text\n\n"
            "Exit codes: 0 completed (or ready), 1 failed, 2 nothing to do or cannot start, 64 usage.\n";
 }
@@ -249,6 +252,14 @@ int CommandLineUpdater::run (const juce::StringArray& args, juce::OutputStream& 
     if (options.help)
     {
         out << helpText();
+        out.flush();
+        return completed;
+    }
+    if (options.version)
+    {
+        // What support asks for first: this program's version and the library it would use.
+        out << "krv-update " << KRV_VERSION << "\n"
+            << "device library: " << DeviceLibrary::describeDefault() << "\n";
         out.flush();
         return completed;
     }

@@ -248,6 +248,22 @@ juce::StringArray defaultCandidates()
     return LibraryLoading::candidates (ExecutableFile::get().getSiblingFile (fileName()));
 }
 
+juce::String describeDefault()
+{
+    const auto candidates = defaultCandidates();
+    for (const auto& candidate : candidates)
+    {
+        const bool isPath = candidate.containsChar ('/') || candidate.containsChar ('\\');
+        if (isPath && ! juce::File (candidate).existsAsFile())
+            continue;
+        if (! isPath)
+            return candidate + " from the system's library path";
+        const auto said = LibraryLoading::describe (candidate);
+        return candidate + (said.isNotEmpty() ? " (" + said + ")" : " (no version information)");
+    }
+    return "none: no " + candidates.joinIntoString (", no ");
+}
+
 const FwBridgeApi* get()
 {
     std::lock_guard<std::mutex> guard (loadLock);
@@ -261,8 +277,8 @@ const FwBridgeApi* get()
         loadAttempted = true;
         juce::String problem;
         loadedOk = load (defaultCandidates(), loadedApi, problem);
-        if (! loadedOk)
-            OutputDebugStringA ((problem + "\n").toRawUTF8());
+        // Which library a user's trace came from: ours, or a maker's put in its place.
+        OutputDebugStringA (((loadedOk ? "device library: loaded " + describeDefault() : problem) + "\n").toRawUTF8());
     }
 
     return loadedOk ? &loadedApi : nullptr;

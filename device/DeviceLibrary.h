@@ -42,6 +42,11 @@ const char* fileName();
     library path. */
 juce::StringArray defaultCandidates();
 
+/** The library get() loads, or would: its path (for a bare name, that name on the
+    system's library path) and what the file says it is, as the debug line and
+    krv-update --version show it. */
+juce::String describeDefault();
+
 /** Loads the first candidate that opens (a path that is not there is passed over) and
     resolves the ten functions into api. On failure api is left empty and problem holds
     the one debug line that names what was missing. */

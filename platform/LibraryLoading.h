@@ -16,4 +16,8 @@ juce::StringArray candidates (const juce::File& besideExecutable);
     folder and System32 searched for its dependencies, after the process's own search has
     been restricted to the system's safe folders. */
 HMODULE load (const juce::String& candidate);
+
+/** What a library file says it is, without loading it: its description and version
+    where the system keeps them in the file (Windows' version resource), else empty. */
+juce::String describe (const juce::String& path);
 } // namespace LibraryLoading

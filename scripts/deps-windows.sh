@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the Windows cross-build and its tests under Wine need on Debian 12, once:
 # the MinGW-w64 compilers with the posix thread model, zlib for MinGW, the amd64 Wine, the
+# emulated controller's umockdev (it runs on this machine, beside Wine), the
 # 32-bit C and C++ runtimes of amd64's multilib, and a deb-src line so that libpng and
 # libjpeg-turbo can be built from Debian's own sources. Nothing here waits on the i386
 # architecture: it is added for the 32-bit Wine, which scripts/wine32-runtime.sh sets up
@@ -15,6 +16,7 @@ packages=(
     dpkg-dev icoutils
     cmake libgtest-dev
     xvfb xdotool imagemagick tesseract-ocr tesseract-ocr-eng fonts-noto-cjk fonts-liberation2 openbox x11-utils
+    g++ pkg-config umockdev libumockdev-dev
 )
 
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi

@@ -8,14 +8,13 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
 add_subdirectory("${KRV_GOOGLETEST_SOURCE}" "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL)
 
-# Test files about Linux-only pieces: the hidraw library, single-stepping a thread, fontconfig fonts, the POSIX
+# Test files about Linux-only pieces: single-stepping a thread, fontconfig fonts, the POSIX
 # locale, the simulator loaded through dlopen (the fault matrix and krv-update's table too),
 # and the parsers' tests over bytes before a guard page (mmap), and the soak, which reads
 # the process's use from /proc. The parsers are the same code on both systems; krv-update
 # runs under Wine as a process test.
 set(KRV_LINUX_ONLY_TEST_FILES
     CommandLineUpdaterTests.cpp
-    HidrawBridgeTests.cpp
     HidCtrlHandOverTests.cpp
     FontCoverageTests.cpp
     TextLanguageTests.cpp
@@ -33,7 +32,8 @@ foreach(name ${KRV_LINUX_ONLY_TEST_FILES})
 endforeach()
 
 add_executable(krv_unit_tests ${KRV_UNIT_TEST_SOURCES})
-target_link_libraries(krv_unit_tests PRIVATE krv_core gtest gmock)
+# The device library's own logic (its queue, its removal path) is the same on both systems.
+target_link_libraries(krv_unit_tests PRIVATE krv_core fwbridge_hid_core gtest gmock)
 target_include_directories(krv_unit_tests PRIVATE "${CMAKE_CURRENT_SOURCE_DIR}/support"
                                                   "${CMAKE_CURRENT_SOURCE_DIR}/support/windows"
                                                   "${PROJECT_SOURCE_DIR}/tools/tour")
@@ -79,9 +79,10 @@ target_compile_definitions(krv_unit_tests PRIVATE
     KRV_CDECL_DECORATED_LIBRARY="Z:$<TARGET_FILE:fwbridge_cdecl-decorated>")
 
 # Tests of the remaining files that rest on Linux-only pieces, left out by name: the
-# window-message and debug-output stand-ins themselves, and the library path that only
-# Linux searches.
+# window-message and debug-output stand-ins themselves, the library path that only
+# Linux searches, and the advice about the udev rule for a node that cannot be opened.
 set(KRV_TESTS_LEFT_OUT_ON_WINDOWS
+    HidrawBridge.DeviceThatCannotBeOpenedIsNamedWithTheReasonAndOfferedOnceItCan
     DeviceLibraryLoad.LooksBesideTheExecutableThenOnTheLibraryPath
     HiddenWindow.*
     PlatformWindows.*
@@ -173,6 +174,48 @@ add_test(NAME windows.process.cli-update
         --library "$<TARGET_FILE:fwbridge_sim>" --sample "${KRV_SAMPLE_UPDATE_FILE}")
 set_tests_properties(windows.process.cli-update PROPERTIES
     FIXTURES_REQUIRED wine_prefix RESOURCE_LOCK wine_prefix LABELS windows TIMEOUT 300)
+
+# The real fwbridge.dll against the KRV-7000 emulated at the kernel interface, reached
+# through Wine's own HID stack (winebus over the emulated hidraw node). The emulated
+# controller runs on this machine beside Wine, so it is built with this machine's compiler.
+set(KRV_EMULATED_HOST "${CMAKE_BINARY_DIR}/emulated/krv_emulated_host")
+set(krv_host_sources "${CMAKE_CURRENT_SOURCE_DIR}/emulated/EmulatedHost.cpp"
+    "${CMAKE_CURRENT_SOURCE_DIR}/emulated/EmulatedKrv7000.cpp" "${PROJECT_SOURCE_DIR}/bridge/sim/Krv7000Model.cpp")
+add_custom_command(OUTPUT "${KRV_EMULATED_HOST}"
+    COMMAND sh "${CMAKE_CURRENT_SOURCE_DIR}/emulated/build-host.sh" "${KRV_EMULATED_HOST}" "${PROJECT_SOURCE_DIR}"
+            ${krv_host_sources}
+    DEPENDS ${krv_host_sources} "${CMAKE_CURRENT_SOURCE_DIR}/emulated/EmulatedKrv7000.h"
+            "${CMAKE_CURRENT_SOURCE_DIR}/emulated/build-host.sh"
+    COMMENT "Building the emulated KRV-7000 for this machine"
+    VERBATIM)
+add_custom_target(krv_emulated_host ALL DEPENDS "${KRV_EMULATED_HOST}")
+
+foreach(scenario update numbered composite unplugged late-plug)
+    add_test(NAME windows.emulated.${scenario}
+        COMMAND ${Python3_EXECUTABLE} "${CMAKE_CURRENT_SOURCE_DIR}/process/emulated_screens.py" ${scenario}
+            --wine "${KRV_WINE_PREFIX}"
+            --exe "$<TARGET_FILE:KRVUpdateProgram>"
+            --library "$<TARGET_FILE:fwbridge_hid>"
+            --host "${KRV_EMULATED_HOST}"
+            --sample "${KRV_SAMPLE_UPDATE_FILE}")
+    set_tests_properties(windows.emulated.${scenario} PROPERTIES
+        FIXTURES_REQUIRED wine_prefix RESOURCE_LOCK wine_prefix LABELS "windows;emulated" TIMEOUT 300)
+endforeach()
+# The per-block cost of our library over the system's bare HID round trip on the same
+# node, under Wine (scripts/bench-windows runs it; timings are no test's business).
+add_executable(krv_bench_hid "${PROJECT_SOURCE_DIR}/bench/HidRoundTripBench.cpp")
+target_include_directories(krv_bench_hid PRIVATE "${PROJECT_SOURCE_DIR}")
+target_link_libraries(krv_bench_hid PRIVATE hid setupapi user32)
+target_link_options(krv_bench_hid PRIVATE -municode)
+krv_strict_warnings(krv_bench_hid)
+
+add_test(NAME windows.emulated.cli-update
+    COMMAND xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp"
+        ${Python3_EXECUTABLE} "${CMAKE_CURRENT_SOURCE_DIR}/process/cli_update.py"
+        --wine "${KRV_WINE_PREFIX}" --exe "$<TARGET_FILE:krv-update>" --json
+        --library "$<TARGET_FILE:fwbridge_hid>" --host "${KRV_EMULATED_HOST}" --sample "${KRV_SAMPLE_UPDATE_FILE}")
+set_tests_properties(windows.emulated.cli-update PROPERTIES
+    FIXTURES_REQUIRED wine_prefix RESOURCE_LOCK wine_prefix LABELS "windows;emulated" TIMEOUT 300)
 
 # Every test that starts Wine starts the one this build was configured with.
 if(KRV_WINE_BIN_DIR)

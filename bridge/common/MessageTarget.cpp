@@ -1,7 +1,19 @@
 #include "MessageTarget.h"
 
+/** The host's window-message entry point: on Windows the system's own (__stdcall, whatever
+    the library's own convention); elsewhere the executable exports it, and a library that is
+    loaded by the host finds it when it is opened. Declared here only, so that files seeing
+    windows.h may use this class.
+*/
+extern "C" int FWBRIDGE_SYSTEM_CALL PostMessageA (void* window, unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
+
 namespace fwbridge
 {
+MessageTarget::PostFunction MessageTarget::hostPostMessage()
+{
+    return &PostMessageA;
+}
+
 void MessageTarget::setWindow (void* newWindow, unsigned inputMessage, unsigned arrivalMessage, unsigned removalMessage)
 {
     std::lock_guard<std::mutex> guard (lock);

@@ -5,12 +5,6 @@
 #include <cstdint>
 #include <mutex>
 
-/** The host's window-message entry point: on Windows the system's own (__stdcall, whatever
-    the library's own convention); elsewhere the executable exports it, and a library that is
-    loaded by the host finds it when it is opened.
-*/
-extern "C" int FWBRIDGE_SYSTEM_CALL PostMessageA (void* window, unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
-
 namespace fwbridge
 {
 enum class Event
@@ -29,7 +23,10 @@ class MessageTarget
 public:
     using PostFunction = int (FWBRIDGE_SYSTEM_CALL*) (void*, unsigned, std::uintptr_t, std::intptr_t);
 
-    explicit MessageTarget (PostFunction postFunction = &PostMessageA) : poster (postFunction) {}
+    /** By default through the host's PostMessageA. */
+    explicit MessageTarget (PostFunction postFunction = hostPostMessage()) : poster (postFunction) {}
+
+    static PostFunction hostPostMessage();
 
     void setWindow (void* window, unsigned inputMessage, unsigned arrivalMessage, unsigned removalMessage);
     void enable (bool shouldPost);

@@ -54,3 +54,9 @@ HMODULE LibraryLoading::load (const juce::String& candidate)
 {
     return LoadLibraryA (candidate.toRawUTF8());
 }
+
+juce::String LibraryLoading::describe (const juce::String&)
+{
+    // A shared object carries no description of itself.
+    return {};
+}

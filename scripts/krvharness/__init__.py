@@ -79,6 +79,24 @@ class Wine:
     def command(self, exe):
         return ["wine", exe]
 
+    # Runs a Windows program as the first Wine process of a session of its own, so that
+    # wineserver, services.exe and winedevice.exe (winebus) inherit its environment (an
+    # emulated device's preload library, say), and ends the session with it. SIGHUP stays
+    # ignored: an emulated hidraw node is a terminal, which hangs up at an unplug, and
+    # winedevice.exe would die of it.
+    SESSION = ["sh", "-c", 'trap "" HUP; "$@"; status=$?; wineserver -k; exit $status', "sh"]
+
+    def end_session(self):
+        """Ends the prefix's Wine processes, so that the next program starts them afresh."""
+        env = dict(os.environ, WINEPREFIX=self.prefix)
+        subprocess.run(["wineserver", "-k"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-w"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    @staticmethod
+    def path(unix_path):
+        """The path as a Windows program sees it (this machine's files are on drive Z:)."""
+        return "Z:" + os.path.abspath(unix_path)
+
     @staticmethod
     def debug_trace(stderr_text):
         """The text the program passed to OutputDebugStringA, from Wine's trace lines

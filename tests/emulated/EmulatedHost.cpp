@@ -3,18 +3,21 @@
 // library, while this process answers as the controller. When the program ends, the
 // controller's state is written (simulator's state-file format) and its exit code is ours.
 //   krv_emulated_host [--version N] [--report-id ID] [--composite] [--unreadable]
-//                     [--unplug-at REPORT] [--state FILE] -- PROGRAM [ARGUMENTS...]
+//                     [--unplug-at REPORT] [--plug-in-when FILE] [--still] [--knob-interval MS] [--state FILE] -- PROGRAM [ARGUMENTS...]
 #include "EmulatedKrv7000.h"
 
 #include <csignal>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <thread>
 
 namespace
 {
@@ -34,6 +37,7 @@ int main (int argc, char** argv)
     emulated::ControllerSetup setup;
     std::string statePath;
     int unplugAt = 0;
+    std::string plugInWhen;
     int first = 1;
     for (; first < argc && std::strcmp (argv[first], "--") != 0; ++first)
     {
@@ -49,8 +53,14 @@ int main (int argc, char** argv)
             setup.composite = true;
         else if (option == "--unreadable")
             setup.readable = false;
+        else if (option == "--still")
+            setup.stream = false; // no knob reports: only answers
+        else if (option == "--knob-interval" && hasValue)
+            setup.knobIntervalMs = std::max (1, std::atoi (argv[++first]));
         else if (option == "--unplug-at" && hasValue)
             unplugAt = std::atoi (argv[++first]);
+        else if (option == "--plug-in-when" && hasValue)
+            plugInWhen = argv[++first];
         else
         {
             std::fprintf (stderr, "krv_emulated_host: unknown option %s\n", option.c_str());
@@ -67,7 +77,8 @@ int main (int argc, char** argv)
     emulated::EmulatedKrv7000 controller (testbed, setup);
     if (unplugAt > 0)
         controller.unplugAtReport (unplugAt);
-    controller.plugIn();
+    if (plugInWhen.empty())
+        controller.plugIn();
 
     child = fork();
     if (child == 0)
@@ -79,11 +90,21 @@ int main (int argc, char** argv)
 
     std::signal (SIGTERM, passOn);
     std::signal (SIGINT, passOn);
+    // A controller plugged in while the program already runs: when the file appears.
+    std::thread later;
+    if (! plugInWhen.empty())
+        later = std::thread ([&controller, plugInWhen] {
+            while (! std::ifstream (plugInWhen).good() && kill (child, 0) == 0)
+                std::this_thread::sleep_for (std::chrono::milliseconds (20));
+            controller.plugIn();
+        });
     int status = 0;
     while (waitpid (child, &status, 0) < 0)
     {
     }
 
+    if (later.joinable())
+        later.join();
     if (! statePath.empty() && controller.updates() > 0)
         std::ofstream (statePath) << controller.stateText();
     return WIFEXITED (status) ? WEXITSTATUS (status) : 128 + WTERMSIG (status);

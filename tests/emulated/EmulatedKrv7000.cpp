@@ -300,11 +300,15 @@ void EmulatedKrv7000::plugInLocked()
     detachDepartedLocked();
     const auto port = "1-" + std::to_string (setup.node + 1);
     const auto serial = setup.serial;
+    // The kernel's PRODUCT: vendor, product and bcdDevice in hex without leading zeros, on
+    // the device and on each interface (Wine's HID bus takes the version from there).
+    char product[32];
+    std::snprintf (product, sizeof (product), "%x/%x/%x", setup.vendorId, setup.productId, bcdOf (model.getVersion()));
     usbPath = take (umockdev_testbed_add_device (tb, "usb", ("usb1/" + port).c_str(), nullptr,
                                                  "idVendor", hex4 (setup.vendorId).c_str(), "idProduct", hex4 (setup.productId).c_str(),
                                                  "bcdDevice", hex4 (bcdOf (model.getVersion())).c_str(), "serial", serial.c_str(),
                                                  "manufacturer", "KRV", "product", "KRV-7000", nullptr,
-                                                 "DEVTYPE", "usb_device", "PRODUCT", (hex4 (setup.vendorId) + "/" + hex4 (setup.productId)).c_str(), nullptr));
+                                                 "DEVTYPE", "usb_device", "PRODUCT", product, nullptr));
 
     const int interfaces = setup.composite ? 2 : 1;
     for (int i = 0; i < interfaces; ++i)
@@ -319,7 +323,7 @@ void EmulatedKrv7000::plugInLocked()
         const auto interfaceName = port + ":1." + std::to_string (i);
         node->interfacePath = take (umockdev_testbed_add_device (tb, "usb", interfaceName.c_str(), usbPath.c_str(),
                                                                  "bInterfaceNumber", ("0" + std::to_string (i)).c_str(), "bInterfaceClass", "03", nullptr,
-                                                                 "DEVTYPE", "usb_interface", "INTERFACE", "3/0/0", nullptr));
+                                                                 "DEVTYPE", "usb_interface", "INTERFACE", "3/0/0", "PRODUCT", product, nullptr));
 
         char hidName[32];
         std::snprintf (hidName, sizeof (hidName), "0003:%04X:%04X.%04X", setup.vendorId, setup.productId, ++hidSequence);
@@ -548,7 +552,7 @@ void EmulatedKrv7000::clockLoop()
 
         if (now >= nextTick)
         {
-            // Knobs turning: three unasked reports every 10 ms in normal mode.
+            // Knobs turning: three unasked reports every interval (10 ms) in normal mode.
             if (pluggedIn && setup.stream && ! model.isInUpdateMode())
                 for (int i = 0; i < 3; ++i, ++phase)
                 {
@@ -558,7 +562,7 @@ void EmulatedKrv7000::clockLoop()
                     knob[2] = (std::uint8_t) ((phase / 8) % 128);
                     deliverLocked (knob);
                 }
-            nextTick = now + std::chrono::milliseconds (10);
+            nextTick = now + std::chrono::milliseconds (setup.knobIntervalMs);
         }
     }
 }

@@ -47,6 +47,7 @@ struct ControllerSetup
     bool composite = false;                     // interface 0 has consumer controls, the protocol is on 1
     bool readable = true;                       // false: the node's permissions let nobody open it
     bool stream = true;                         // knob reports in normal mode
+    int knobIntervalMs = 10;                    // three knob reports each interval
     int reenumerateMs = 200;                    // after a complete update: gone, then back with it
     bool leavesWithItsLastAnswerUnread = false; // gone with the completion answer still in the node
 };

@@ -10,7 +10,7 @@ import unittest
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 PACKAGING = os.path.join(ROOT, "packaging", "linux")
-RULE = os.path.join(ROOT, "bridge", "hidraw", "70-krv7000.rules.in")
+RULE = os.path.join(ROOT, "bridge", "hid", "linux", "70-krv7000.rules.in")
 
 # Runs "$@" with a tmpfs on /run and on /etc/udev/rules.d, udev's control socket present
 # when KRV_UDEV_RUNNING is 1.

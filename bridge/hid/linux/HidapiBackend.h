@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DeviceBridge.h"
+#include "../HidBackend.h"
 
 namespace fwbridge
 {
@@ -8,6 +8,7 @@ namespace fwbridge
 class HidapiBackend final : public HidBackend
 {
 public:
+    ~HidapiBackend() override;
     std::vector<HidDeviceInfo> enumerate() override;
     std::unique_ptr<HidPort> open (const std::string& path, std::string& reason, int& error) override;
 };

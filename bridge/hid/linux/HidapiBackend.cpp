@@ -1,5 +1,6 @@
 #include "HidapiBackend.h"
 
+#include "../SystemBackend.h"
 #include "KrvUsbIds.h"
 
 #include <hidapi/hidapi.h>
@@ -78,6 +79,18 @@ std::string narrow (const wchar_t* text)
     return result;
 }
 } // namespace
+
+std::unique_ptr<HidBackend> createSystemBackend()
+{
+    if (hid_init() != 0)
+        return nullptr;
+    return std::make_unique<HidapiBackend>();
+}
+
+HidapiBackend::~HidapiBackend()
+{
+    hid_exit();
+}
 
 std::vector<HidDeviceInfo> HidapiBackend::enumerate()
 {

@@ -18,14 +18,19 @@ int deviceTypeFor (const HidDeviceInfo& device)
     // A composite controller lists one hidraw node per HID interface: only the one whose
     // descriptor has the protocol's usage page is the controller (an unreadable
     // descriptor cannot tell, and is taken).
-    if (krv7000::hidUsagePage >= 0 && ! device.reportDescriptor.empty())
+    if (krv7000::hidUsagePage >= 0 && (device.describedBySystem || ! device.reportDescriptor.empty()))
     {
-        const auto pages = summariseReportDescriptor (device.reportDescriptor).usagePages;
+        const auto pages = summaryOf (device).usagePages;
         if (std::find (pages.begin(), pages.end(), krv7000::hidUsagePage) == pages.end())
             return -1;
     }
 
     return krv7000::typeCode;
+}
+
+ReportDescriptorSummary summaryOf (const HidDeviceInfo& device)
+{
+    return device.describedBySystem ? *device.describedBySystem : summariseReportDescriptor (device.reportDescriptor);
 }
 
 int firmwareVersionFromBcd (std::uint16_t bcd)
@@ -35,6 +40,7 @@ int firmwareVersionFromBcd (std::uint16_t bcd)
     const int minor = digit (1) * 10 + digit (0);
     return major * 100 + minor;
 }
+
 ReportNumbering reportNumberingFor (const HidDeviceInfo& device)
 {
     ReportNumbering numbering;
@@ -45,7 +51,7 @@ ReportNumbering reportNumberingFor (const HidDeviceInfo& device)
         return numbering;
     }
 
-    const auto summary = summariseReportDescriptor (device.reportDescriptor);
+    const auto summary = summaryOf (device);
     numbering.numbered = summary.numbered;
     numbering.outputReportId = summary.numbered ? summary.outputReportId : 0;
     return numbering;

@@ -1,10 +1,8 @@
 #include "DeviceBridge.h"
 
-#include "KrvUsbIds.h"
+#include "DebugOutput.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 namespace fwbridge
@@ -85,12 +83,8 @@ std::optional<DeviceBridge::Opened> DeviceBridge::openBoth (const std::string& p
     if (reportedUnopenable.insert (path).second)
     {
         protocolLog.note ("cannot open " + path + ": " + reason);
-        // A node that vanished (a reset, a pull) is no matter of permissions.
-        const bool denied = error == EACCES || error == EPERM;
-        std::fprintf (stderr, "fwbridge: cannot open %s (KRV-7000): %s%s\n",
-                      path.c_str(),
-                      reason.empty() ? "unknown reason" : reason.c_str(),
-                      denied ? "; without the udev rule only root may (see Troubleshooting in the README)" : "");
+        debugLine ("fwbridge: cannot open " + path + " (KRV-7000): " + (reason.empty() ? "unknown reason" : reason)
+                   + openFailureHint (error));
     }
     return std::nullopt;
 }
@@ -337,7 +331,7 @@ int DeviceBridge::write (int hidNumber, const unsigned char* data, int length)
         device = found->second;
     }
 
-    // hidraw wants the report id first; 0 for a device without numbered reports.
+    // The report id goes first; 0 for a device without numbered reports.
     std::uint8_t report[maximumOutputReport + 1];
     if (length > maximumOutputReport)
         return 0;

@@ -1,5 +1,5 @@
 // The real device library's logic, without hardware: id matching, versions from the
-// release number, HID numbers, and the bridge over a fake hidapi.
+// release number, HID numbers, and the bridge over a fake HID stack.
 #include "DeviceBridge.h"
 #include "HidNumberTable.h"
 #include "KrvUsbIds.h"

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "ReportDescriptor.h"
+
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,7 +19,13 @@ struct HidDeviceInfo
     int interfaceNumber = -1;
     std::string serialNumber;
     std::vector<std::uint8_t> reportDescriptor; // empty when it could not be read
+    /** Where the system hands out no descriptor (Windows), what it tells of it instead:
+        the collection's usage page and the reports' ids. Takes the descriptor's place. */
+    std::optional<ReportDescriptorSummary> describedBySystem;
 };
+
+/** The descriptor's summary, or the system's where it gave one instead. */
+ReportDescriptorSummary summaryOf (const HidDeviceInfo& device);
 
 /** The type code of a device: the KRV-7000's for the controller's ids, on the interface
     that carries the update protocol (its number and its usage page, where set), -1 for
@@ -27,8 +36,8 @@ int deviceTypeFor (const HidDeviceInfo& device);
     0x0103 gives 103, 0x1234 gives 1234. */
 int firmwareVersionFromBcd (std::uint16_t bcd);
 
-/** How reports travel through the device's hidraw node: the id written before every
-    output report (0: unnumbered), and whether input reports start with their id. */
+/** How reports travel through the device's node: the id written before every output
+    report (0: unnumbered), and whether input reports start with their id. */
 struct ReportNumbering
 {
     bool numbered = false;

@@ -2,6 +2,7 @@
 
 #include "../common/MessageTarget.h"
 #include "../common/ReportQueue.h"
+#include "HidBackend.h"
 #include "HidNumberTable.h"
 #include "ProtocolLog.h"
 
@@ -18,28 +19,6 @@
 
 namespace fwbridge
 {
-/** One opened HID interface. */
-class HidPort
-{
-public:
-    virtual ~HidPort() = default;
-    /** Bytes read, 0 when nothing came within timeoutMs, negative when the device is gone. */
-    virtual int read (std::uint8_t* buffer, std::size_t size, int timeoutMs) = 0;
-    /** Bytes written (report id included), negative on failure. */
-    virtual int write (const std::uint8_t* data, std::size_t size) = 0;
-};
-
-/** Finds and opens HID interfaces: hidapi in the library, a fake in the tests. */
-class HidBackend
-{
-public:
-    virtual ~HidBackend() = default;
-    virtual std::vector<HidDeviceInfo> enumerate() = 0;
-    /** Null when the interface cannot be opened (no permission, gone); reason then says why
-        and error holds the errno behind it (0 when none is known). */
-    virtual std::unique_ptr<HidPort> open (const std::string& path, std::string& reason, int& error) = 0;
-};
-
 /** The device library's work without the C entry points: keeps the HID numbers of the
     matching devices, reads each one on a thread of its own and announces input, arrival
     and removal through the poster. Each device is opened twice, once for its reader and
