@@ -30,9 +30,15 @@ juce::StringArray readOut (const juce::AccessibilityHandler& screenHandler)
     return lines;
 }
 
+// The same characters count as blanks as in the painted layout, whose rule follows the
+// system's C library (Windows counts the ideographic space, glibc in the C locale does not).
 juce::String withoutBlanks (const juce::String& s)
 {
-    return s.removeCharacters (" \n\t");
+    juce::String out;
+    for (auto p = s.getCharPointer(); ! p.isEmpty(); ++p)
+        if (! juce::CharacterFunctions::isWhitespace (*p))
+            out << juce::String::charToString (*p);
+    return out;
 }
 } // namespace
 
