@@ -380,13 +380,17 @@ class Updater:
         return [line for line in self.trace().splitlines()
                 if not line.startswith(("sleep and shutdown ", "system quit: ", "repaint pump: "))]
 
-    def quit_with(self, where, timeout=10):
-        """Presses a button that ends the tool; returns its exit code."""
-        self.click(where)
+    def exit_code(self, cause, timeout=10):
+        """The tool's exit code once it ends; cause names what should have ended it."""
         try:
             return self.proc.wait(timeout)
         except subprocess.TimeoutExpired:
-            raise Failure("the updater did not end after its quit button was pressed")
+            raise Failure(f"{cause} did not end the updater")
+
+    def quit_with(self, where, timeout=10):
+        """Presses a button that ends the tool; returns its exit code."""
+        self.click(where)
+        return self.exit_code("its quit button", timeout)
 
     def close(self):
         if self.proc and self.proc.poll() is None:

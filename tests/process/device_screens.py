@@ -516,10 +516,7 @@ def scenario_keyboard(args, display, folder):
         run.expect_focus(None, "completed screen")
         expect(updater.sim_state() is not None, "the controller holds no complete update")
         run.type("KP_Enter")
-        try:
-            code = updater.proc.wait(10)
-        except subprocess.TimeoutExpired:
-            raise h.Failure("Enter on the completed screen did not end the updater")
+        code = updater.exit_code("Enter on the completed screen")
         expect(code == 0, f"exit code {code}")
     finally:
         updater.close()
@@ -533,10 +530,7 @@ def scenario_keyboard(args, display, folder):
         run.type("shift+Tab")
         run.expect_focus(h.LEFT_BUTTON, "language screen, Shift+Tab")
         run.type("Return")
-        try:
-            code = updater.proc.wait(10)
-        except subprocess.TimeoutExpired:
-            raise h.Failure("Return on the focused Cancel did not end the updater")
+        code = updater.exit_code("Return on the focused Cancel")
         expect(code == 0, f"exit code {code}")
     finally:
         updater.close()
