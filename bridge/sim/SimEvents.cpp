@@ -222,8 +222,18 @@ void Simulator::deviceLoop()
     while (! deviceStop)
     {
         const auto now = Clock::now();
+        const auto nowFrame = std::chrono::duration_cast<std::chrono::milliseconds> (now.time_since_epoch()).count();
+        bool frameTaken = false;
         while (! events.empty() && events.top().due <= now)
         {
+            // A thread woken late must not bunch overdue reports: still one per frame.
+            if (frameMode && events.top().kind == Event::deliver)
+            {
+                frameTaken = nowFrame <= lastDeliveredFrame;
+                if (frameTaken)
+                    break;
+                lastDeliveredFrame = nowFrame;
+            }
             auto event = events.top();
             events.pop();
             runEventLocked (event);
@@ -238,7 +248,9 @@ void Simulator::deviceLoop()
         }
 
         auto until = nextStreamTick;
-        if (! events.empty() && events.top().due < until)
+        if (frameTaken)
+            until = std::min (until, Clock::time_point (std::chrono::milliseconds (lastDeliveredFrame + 1)));
+        else if (! events.empty() && events.top().due < until)
             until = events.top().due;
         wake.wait_until (guard, until);
     }

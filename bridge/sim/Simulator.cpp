@@ -63,6 +63,7 @@ void Simulator::applyEnvironmentLocked (const SimEnvironment& env, bool atLoad)
     departedHidNumber = -1;
     events = {};
     usedFrames.clear();
+    lastDeliveredFrame = -1;
     ++generation;
 
     attached = false;
@@ -132,6 +133,7 @@ int Simulator::stop()
         device = stopDeviceThreadLocked();
         events = {};
         usedFrames.clear();
+        lastDeliveredFrame = -1;
         // No message will announce these any more; a host that starts again must not read
         // them in place of the reports its messages announce.
         queue.clear();

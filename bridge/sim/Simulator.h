@@ -137,6 +137,7 @@ private:
     std::uint64_t eventOrder = 0;
     std::uint64_t generation = 0;
     std::set<std::int64_t> usedFrames;
+    std::int64_t lastDeliveredFrame = -1;
 
     bool attached = false;
     int currentHidNumber = -1;

@@ -716,8 +716,8 @@ TEST_F (DeviceSimulator, FrameModeSpacesReportsOneMillisecondApart)
     for (const auto& line : juce::StringArray::fromLines (logFile.loadFileAsString()))
         if (line.contains ("in   HID") && (line.contains ("PRGRESS_CHK") || line.contains ("DL_OK")))
             times.push_back (line.fromFirstOccurrenceOf ("+", false, false).trim().getDoubleValue());
-    // Each was due at once; in frames of their own the last lands at least four frames
-    // after the first (less however late the first one was delivered).
+    // Each was due at once; one per frame, even from a device thread that woke late, puts
+    // the last more than three frames after the first.
     ASSERT_EQ (times.size(), 5u);
     for (size_t i = 1; i < times.size(); ++i)
         EXPECT_GT (times[i], times[i - 1]) << "report " << i;
