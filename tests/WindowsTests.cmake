@@ -190,7 +190,7 @@ add_custom_command(OUTPUT "${KRV_EMULATED_HOST}"
     VERBATIM)
 add_custom_target(krv_emulated_host ALL DEPENDS "${KRV_EMULATED_HOST}")
 
-foreach(scenario update numbered composite unplugged late-plug)
+foreach(scenario update numbered composite reset-at-once unplugged late-plug)
     add_test(NAME windows.emulated.${scenario}
         COMMAND ${Python3_EXECUTABLE} "${CMAKE_CURRENT_SOURCE_DIR}/process/emulated_screens.py" ${scenario}
             --wine "${KRV_WINE_PREFIX}"

@@ -273,7 +273,7 @@ class Updater:
             f.write(done.stderr)
         return done
 
-    def start(self, title=WINDOW_TITLE):
+    def start(self, title=WINDOW_TITLE, retry_lost_server=True):
         command = self._command()
         self._stderr_file = open(self.stderr_path, "w")
         self.proc = subprocess.Popen(command, cwd=self.cwd, env=self.env,
@@ -281,6 +281,12 @@ class Updater:
         deadline = time.time() + (90 if self.wine else 20)
         while time.time() < deadline:
             if self.proc.poll() is not None:
+                if self.wine and retry_lost_server and "wine client error" in self.stderr():
+                    # It met the last test's Wine server on its way out: once that has ended,
+                    # the prefix is free.
+                    self._stderr_file.close()
+                    subprocess.run(["wineserver", "-w"], env=self.env, timeout=60)
+                    return self.start(title, retry_lost_server=False)
                 raise Failure(f"the updater ended at start with code {self.proc.returncode} (another one running?):\n"
                               f"{self.stderr()}")
             found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", f"^{title}$"], env=self.env,
@@ -489,8 +495,8 @@ def work_folder(name):
 
 def run_scenario(name, scenario, args, folder_prefix="", window_manager=False):
     """Runs scenario(args, display, folder) on a private virtual X server (with openbox when
-    window_manager) in a work folder of its own, removed when it passes and kept for the
-    failure report otherwise. Returns the process test's exit code."""
+    window_manager) in a work folder of its own, removed when it passes (unless KRV_KEEP_WORK is set) and
+    kept for the failure report otherwise. Returns the process test's exit code."""
     folder = work_folder(folder_prefix + name)
     display = None
     try:
@@ -503,6 +509,9 @@ def run_scenario(name, scenario, args, folder_prefix="", window_manager=False):
         if display is not None:
             display.close()
 
-    shutil.rmtree(folder, ignore_errors=True)
+    if os.environ.get("KRV_KEEP_WORK"):
+        print(f"Kept: {folder}")
+    else:
+        shutil.rmtree(folder, ignore_errors=True)
     print(f"passed: {name}")
     return 0

@@ -3,7 +3,8 @@
 // library, while this process answers as the controller. When the program ends, the
 // controller's state is written (simulator's state-file format) and its exit code is ours.
 //   krv_emulated_host [--version N] [--report-id ID] [--composite] [--unreadable]
-//                     [--unplug-at REPORT] [--plug-in-when FILE] [--still] [--knob-interval MS] [--state FILE] -- PROGRAM [ARGUMENTS...]
+//                     [--unplug-at REPORT] [--plug-in-when FILE] [--still] [--knob-interval MS]
+//                     [--reset-after MS] [--state FILE] -- PROGRAM [ARGUMENTS...]
 #include "EmulatedKrv7000.h"
 
 #include <csignal>
@@ -57,6 +58,8 @@ int main (int argc, char** argv)
             setup.stream = false; // no knob reports: only answers
         else if (option == "--knob-interval" && hasValue)
             setup.knobIntervalMs = std::max (1, std::atoi (argv[++first]));
+        else if (option == "--reset-after" && hasValue)
+            setup.leaveAfterMs = std::max (0, std::atoi (argv[++first]));
         else if (option == "--unplug-at" && hasValue)
             unplugAt = std::atoi (argv[++first]);
         else if (option == "--plug-in-when" && hasValue)

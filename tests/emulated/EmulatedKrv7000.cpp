@@ -482,7 +482,7 @@ void EmulatedKrv7000::receiveFromHost (Node* node, const Report& report)
     if (plan.reenumerate && ! leaveAtOnce)
     {
         const auto g = generation;
-        after (delay + setup.reenumerateMs, [this, g] {
+        after (delay + (setup.leaveAfterMs >= 0 ? setup.leaveAfterMs : setup.reenumerateMs), [this, g] {
             if (g != generation)
                 return;
             unplugLocked();

@@ -49,6 +49,7 @@ struct ControllerSetup
     bool stream = true;                         // knob reports in normal mode
     int knobIntervalMs = 10;                    // three knob reports each interval
     int reenumerateMs = 200;                    // after a complete update: gone, then back with it
+    int leaveAfterMs = -1;                      // gone that soon after its answer instead (-1: as above)
     bool leavesWithItsLastAnswerUnread = false; // gone with the completion answer still in the node
 };
 
