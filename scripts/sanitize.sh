@@ -34,10 +34,12 @@ cd "$build"
 # window on a bare X server.
 bin/krv_xhelper wm-atoms
 # The soak's memory check means nothing here: freed memory waits in AddressSanitizer's
-# quarantine. The open language list puts a window on the X server, which loads the X11
-# libraries at run time (see below): it runs with the process tests.
+# quarantine. The open language list and the screen reader's screens put windows on the X
+# server, which loads the X11 libraries at run time (see below): they run with the process
+# tests.
 export KRV_SOAK_MEMORY_CHECK=0
-ctest --output-on-failure -j "$(nproc)" --timeout 600 -LE process -E '^LanguageList\.' "$@"
+on_desktop='^(LanguageList|ScreenReader)\.'
+ctest --output-on-failure -j "$(nproc)" --timeout 600 -LE process -E "$on_desktop" "$@"
 
 # The real executable loads the X11 libraries at run time and unloads them at exit, so
 # LeakSanitizer can no longer tell whose their allocations were: the process tests run
@@ -45,4 +47,4 @@ ctest --output-on-failure -j "$(nproc)" --timeout 600 -LE process -E '^LanguageL
 ASAN_OPTIONS="${ASAN_OPTIONS/detect_leaks=1/detect_leaks=0}" \
     ctest --output-on-failure -j "$(nproc)" --timeout 600 -L process "$@"
 ASAN_OPTIONS="${ASAN_OPTIONS/detect_leaks=1/detect_leaks=0}" \
-    ctest --output-on-failure -j "$(nproc)" --timeout 600 -R '^LanguageList\.' "$@"
+    ctest --output-on-failure -j "$(nproc)" --timeout 600 -R "$on_desktop" "$@"
