@@ -119,7 +119,7 @@ math(EXPR krv_first_display "${CMAKE_SIZEOF_VOID_P} * 25 - 1")
 list(JOIN KRV_TESTS_LEFT_OUT_ON_WINDOWS ":" krv_excluded)
 add_test(NAME windows.unit
     COMMAND ${CMAKE_COMMAND} -E env WINEPREFIX=${KRV_WINE_PREFIX} WINEDEBUG=-all "WINEDLLOVERRIDES=mscoree,mshtml="
-            KRV_TEST_MODE=1 xvfb-run -a -n ${krv_first_display} -s "-screen 0 1024x768x24 -nolisten tcp"
+            KRV_TEST_MODE=1 xvfb-run -a -n ${krv_first_display} -s "-screen 0 1024x768x24 -nolisten tcp -noreset"
             ${KRV_WINE} $<TARGET_FILE:krv_unit_tests> "--gtest_filter=-${krv_excluded}")
 set_tests_properties(windows.unit PROPERTIES FIXTURES_REQUIRED wine_prefix RESOURCE_LOCK wine_prefix LABELS windows TIMEOUT 600)
 
@@ -171,7 +171,7 @@ endif()
 # krv-update.exe under Wine: a whole update with the simulated fwbridge.dll. Its hidden
 # window needs an X display under Wine, as every window does there.
 add_test(NAME windows.process.cli-update
-    COMMAND xvfb-run -a -n ${krv_first_display} -s "-screen 0 1024x768x24 -nolisten tcp"
+    COMMAND xvfb-run -a -n ${krv_first_display} -s "-screen 0 1024x768x24 -nolisten tcp -noreset"
         ${Python3_EXECUTABLE} "${CMAKE_CURRENT_SOURCE_DIR}/process/cli_update.py"
         --wine "${KRV_WINE_PREFIX}" --exe "$<TARGET_FILE:krv-update>"
         --library "$<TARGET_FILE:fwbridge_sim>" --sample "${KRV_SAMPLE_UPDATE_FILE}")
@@ -213,7 +213,7 @@ target_link_options(krv_bench_hid PRIVATE -municode)
 krv_strict_warnings(krv_bench_hid)
 
 add_test(NAME windows.emulated.cli-update
-    COMMAND xvfb-run -a -n ${krv_first_display} -s "-screen 0 1024x768x24 -nolisten tcp"
+    COMMAND xvfb-run -a -n ${krv_first_display} -s "-screen 0 1024x768x24 -nolisten tcp -noreset"
         ${Python3_EXECUTABLE} "${CMAKE_CURRENT_SOURCE_DIR}/process/cli_update.py"
         --wine "${KRV_WINE_PREFIX}" --exe "$<TARGET_FILE:krv-update>" --json
         --library "$<TARGET_FILE:fwbridge_hid>" --host "${KRV_EMULATED_HOST}" --sample "${KRV_SAMPLE_UPDATE_FILE}")

@@ -24,12 +24,14 @@ class Failure(Exception):
 class VirtualDisplay:
     """A private Xvfb: it picks a free display number itself (-displayfd), so parallel
     tests never share one. With window_manager, openbox runs on it: windows are activated
-    and given the keyboard focus as on a desktop."""
+    and given the keyboard focus as on a desktop. It never resets: by default an X server
+    resets when its last client leaves, and a program that connects meanwhile (the next
+    updater of a test, after the last one was ended) loses its connection."""
 
     def __init__(self, window_manager=False):
         read_end, write_end = os.pipe()
         self.proc = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-                                      "-nolisten", "tcp"], pass_fds=(write_end,),
+                                      "-nolisten", "tcp", "-noreset"], pass_fds=(write_end,),
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
         number = b""
