@@ -56,7 +56,7 @@ package_list() {
     {
         echo "wine32:i386=$1"
         echo "libwine:i386=$1"
-        apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts --no-breaks --no-replaces \
+        apt-cache "${as_if_nothing_installed[@]}" depends --recurse --no-recommends --no-suggests --no-conflicts --no-breaks --no-replaces \
             --no-enhances "${runtime_seeds[@]/%/:i386}" | grep -E '^(lib[^ ]*|zlib1g):i386$'
     } | grep -vE '^(libc6|libgcc-s1|libstdc\+\+6):' | sort -u
 }
@@ -75,12 +75,16 @@ assemble() {
     rm -rf "$tree" "$dir/ready"
     mkdir -p "$tree" "$debs"
 
+    # The versions the archive serves, not the installed ones: an i386 package installed from
+    # somewhere apt no longer reaches would otherwise be the candidate, and cannot be downloaded.
+    : > "$dir/no-status"
+    as_if_nothing_installed=(-o "Dir::State::status=$dir/no-status")
     local packages
     packages="$(package_list "$wine_version")" || { say "apt knows no i386 packages (is the i386 architecture added?)"; return 1; }
     # apt's sandbox user must be able to write into the download folder.
     chmod 777 "$debs"
     # shellcheck disable=SC2086 # one package a word
-    (cd "$debs" && apt-get -qq download $packages) > "$dir/download.log" 2>&1 \
+    (cd "$debs" && apt-get "${as_if_nothing_installed[@]}" -qq download $packages) > "$dir/download.log" 2>&1 \
         || { say "downloading the i386 packages failed: $(grep -E '^E: ' "$dir/download.log" | tail -n 1)"; return 1; }
     local d
     for d in "$debs"/*.deb; do dpkg-deb -x "$d" "$tree"; done
